@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "visa/resourcename.h"
+
+namespace {
+
+using visa::InterfaceType;
+using visa::ResourceName;
+
+TEST(ResourceName, AcceptsGpibAndSerialNamesInAnyCase)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"GPIB0::9", "GPIB0::9::INSTR"},
+        {"gpib0::9", "GPIB0::9::INSTR"},
+        {"GPIB::9", "GPIB0::9::INSTR"},
+        {"GPIB1::22::INSTR", "GPIB1::22::INSTR"},
+        {"GPIB0::9::3::instr", "GPIB0::9::3::INSTR"},
+        {"ASRL1", "ASRL1::INSTR"},
+        {"ASRL1::INSTR", "ASRL1::INSTR"},
+        {"asrl12::Instr", "ASRL12::INSTR"},
+    };
+    for (const auto &[text, canonical] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(ResourceName::parse(text).canonical(), canonical);
+    }
+}
+
+TEST(ResourceName, KeepsTheParts)
+{
+    const auto gpib = ResourceName::parse("GPIB2::17::5");
+    EXPECT_EQ(gpib.type, InterfaceType::Gpib);
+    EXPECT_EQ(gpib.board, 2u);
+    EXPECT_EQ(gpib.primaryAddress, 17u);
+    EXPECT_EQ(gpib.secondaryAddress, 5u);
+    const auto serial = ResourceName::parse("ASRL3::INSTR");
+    EXPECT_EQ(serial.type, InterfaceType::Serial);
+    EXPECT_EQ(serial.board, 3u);
+}
+
+TEST(ResourceName, RefusesAnythingElseWithTheReason)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"", "only GPIB and serial"},
+        {"TCPIP0::10.0.0.1::INSTR", "only GPIB and serial"},
+        {"GPIB0", "primary address"},
+        {"GPIB0::", "primary address"},
+        {"GPIB0::31", "out of range"},
+        {"GPIB0::9::INSTR::INSTR", "unexpected"},
+        {"GPIB0::9ASRL", "unexpected"},
+        {"ASRL", "serial port number"},
+        {"ASRL1::INSTR::INSTR", "unexpected"},
+        {"ASRL../../X", "serial port number"},
+        {"ASRL1/../../etc/passwd", "unexpected"},
+        {"ASRL99999999999999999999", "out of range"},
+        {"ASRL1 ", "unexpected"},
+        {" GPIB0::9", "only GPIB and serial"},
+        {"GPIB0::9::INSTRX", "unexpected"},
+    };
+    for (const auto &[text, reason] : cases) {
+        SCOPED_TRACE(text);
+        try {
+            ResourceName::parse(text);
+            ADD_FAILURE() << "accepted";
+        } catch (const std::invalid_argument &e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find("is not a valid resource name"), std::string::npos) << what;
+            EXPECT_NE(what.find(reason), std::string::npos) << what;
+            EXPECT_NE(what.find(std::string("\"") + text + "\""), std::string::npos) << what;
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,115 @@
+#include "visa/resourcename.h"
+
+#include <charconv>
+#include <stdexcept>
+
+namespace visa {
+
+namespace {
+
+constexpr unsigned kMaxBoard = 999;
+constexpr unsigned kMaxGpibAddress = 30;
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+        if (c != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+/// Reads a run of decimal digits at the front of @p text; empty when there is none.
+std::optional<unsigned> takeNumber(std::string_view &text, unsigned max)
+{
+    size_t n = 0;
+    while (n < text.size() && isDigit(text[n]))
+        ++n;
+    if (n == 0)
+        return std::nullopt;
+    unsigned value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + n, value);
+    if (ec != std::errc() || value > max)
+        throw std::invalid_argument("number " + std::string(text.substr(0, n)) + " is out of range (0 to "
+                                    + std::to_string(max) + ")");
+    text.remove_prefix(n);
+    return value;
+}
+
+bool takeSeparator(std::string_view &text)
+{
+    if (!text.starts_with("::"))
+        return false;
+    text.remove_prefix(2);
+    return true;
+}
+
+} // namespace
+
+ResourceName ResourceName::parse(std::string_view text)
+{
+    const std::string_view original = text;
+    auto refuse = [&](const std::string &why) -> std::invalid_argument {
+        return std::invalid_argument("\"" + std::string(original) + "\" is not a valid resource name: " + why);
+    };
+
+    ResourceName name;
+    try {
+        if (startsWithNoCase(text, "GPIB")) {
+            text.remove_prefix(4);
+            name.type = InterfaceType::Gpib;
+            name.board = takeNumber(text, kMaxBoard).value_or(0);
+            if (!takeSeparator(text))
+                throw refuse("expected \"::\" and the primary address after the board number");
+            auto pad = takeNumber(text, kMaxGpibAddress);
+            if (!pad)
+                throw refuse("expected the primary address (0 to 30)");
+            name.primaryAddress = *pad;
+            std::string_view rest = text;
+            if (takeSeparator(rest) && !rest.empty() && isDigit(rest.front())) {
+                text = rest;
+                name.secondaryAddress = takeNumber(text, kMaxGpibAddress);
+            }
+        } else if (startsWithNoCase(text, "ASRL")) {
+            text.remove_prefix(4);
+            name.type = InterfaceType::Serial;
+            auto port = takeNumber(text, kMaxBoard);
+            if (!port)
+                throw refuse("expected the serial port number after ASRL");
+            name.board = *port;
+        } else {
+            throw refuse("only GPIB and serial (ASRL) instruments are supported");
+        }
+    } catch (const std::invalid_argument &e) {
+        const std::string what = e.what();
+        if (what.starts_with("\""))
+            throw;
+        throw refuse(what);
+    }
+
+    if (text.empty())
+        return name;
+    std::string_view suffix = text;
+    if (takeSeparator(suffix) && suffix.size() == 5 && startsWithNoCase(suffix, "INSTR"))
+        return name;
+    throw refuse("unexpected \"" + std::string(text) + "\"");
+}
+
+std::string ResourceName::canonical() const
+{
+    if (type == InterfaceType::Serial)
+        return "ASRL" + std::to_string(board) + "::INSTR";
+    std::string text = "GPIB" + std::to_string(board) + "::" + std::to_string(primaryAddress);
+    if (secondaryAddress)
+        text += "::" + std::to_string(*secondaryAddress);
+    return text + "::INSTR";
+}
+
+} // namespace visa
