@@ -1,0 +1,320 @@
+#include <chrono>
+#include <cmath>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "instrumentfixture.h"
+
+namespace sim::test {
+namespace {
+
+/// Each channel of the program's scan takes its 0.25 s delay plus 20 ms of integration (NPLC 1 at 50 Hz).
+constexpr auto kChannelTime = 270ms;
+constexpr auto kTimer = 10s;
+constexpr auto kScanEnd = kTimer + 20 * kChannelTime; // 15.4 s
+
+/// The program's scan, configured and started at t = 0.
+class ProgramScan : public ::testing::Test
+{
+protected:
+    explicit ProgramScan(Faults faults = {})
+        : i(std::move(faults))
+    {
+        configureProgramScan(i);
+    }
+
+    void start()
+    {
+        i.send("INITiate");
+        ASSERT_EQ(i.clock->now(), Clock::Duration::zero());
+    }
+
+    int points() { return std::stoi(i.query("DATA:POINTS?")); }
+
+    Instrument i;
+};
+
+TEST_F(ProgramScan, PointsGrowAsChannelsFinish)
+{
+    start();
+    const std::pair<Clock::Duration, int> timeline[] = {
+        {0ms, 0},
+        {kChannelTime - 1ms, 0},
+        {kChannelTime, 1},
+        {20 * kChannelTime - 1ms, 19},
+        {20 * kChannelTime, 20}, // first pass done at 5.4 s
+        {kTimer - 1ms, 20},      // waiting for the timer
+        {kTimer + kChannelTime, 21},
+        {kScanEnd - 1ms, 39},
+        {kScanEnd, 40},
+        {60s, 40},
+    };
+    for (const auto &[t, expected] : timeline) {
+        i.at(t);
+        EXPECT_EQ(points(), expected) << "at " << std::chrono::duration<double>(t).count() << " s";
+    }
+    EXPECT_EQ(i.errors(), std::vector<int>{});
+}
+
+TEST_F(ProgramScan, RemovedRecordsAreValueTimeChannelInScanOrder)
+{
+    start();
+    i.at(kScanEnd);
+    const std::regex nr3(R"([+-]\d\.\d{8}E[+-]\d{2})");
+    const std::regex time(R"([+-]\d\.\d{9}E[+-]\d{2})");
+    double previous = -1;
+    for (int n = 0; n < 40; ++n) {
+        const std::vector<std::string> record = fields(i.query("DATA:REMove? 1"));
+        ASSERT_EQ(record.size(), 3U) << n;
+        const int pass = n / 20;
+        const int channel = 101 + n % 20;
+        EXPECT_EQ(record[2], std::to_string(channel));
+        ASSERT_TRUE(std::regex_match(record[0], nr3)) << record[0];
+        ASSERT_TRUE(std::regex_match(record[1], time)) << record[1];
+
+        const double expectedTime = pass * 10.0 + (n % 20 + 1) * 0.27;
+        const double stamp = std::stod(record[1]);
+        EXPECT_NEAR(stamp, expectedTime, 1e-6) << n;
+        EXPECT_GT(stamp, previous);
+        previous = stamp;
+
+        const double value = std::stod(record[0]);
+        if (channel <= 110) {
+            EXPECT_GT(value, 20.0) << "thermocouple " << channel << " near room temperature";
+            EXPECT_LT(value, 27.0) << "thermocouple " << channel << " near room temperature";
+        } else {
+            EXPECT_GT(std::abs(value), 0.1) << "voltage channel " << channel;
+            EXPECT_LT(std::abs(value), 10.0) << "voltage channel " << channel << " within its range";
+        }
+    }
+    EXPECT_EQ(points(), 0);
+    i.send("DATA:REMove? 1");
+    EXPECT_EQ(i.qv->takeReply(), std::nullopt);
+    EXPECT_EQ(i.errors(), (std::vector<int>{-222, -420}));
+}
+
+TEST_F(ProgramScan, RemovingSeveralJoinsTheirRecords)
+{
+    start();
+    i.at(kScanEnd);
+    const std::vector<std::string> three = fields(i.query("DATA:REM? 3"));
+    ASSERT_EQ(three.size(), 9U);
+    EXPECT_EQ(three[2], "101");
+    EXPECT_EQ(three[5], "102");
+    EXPECT_EQ(three[8], "103");
+    EXPECT_EQ(points(), 37);
+
+    i.send("DATA:REM? 38");
+    EXPECT_EQ(i.qv->takeReply(), std::nullopt);
+    EXPECT_EQ(points(), 37); // a refused removal removes nothing
+}
+
+TEST(ScanRecords, FormatSettingsChooseTheFields)
+{
+    const std::string value = R"([+-]\d\.\d{8}E[+-]\d{2})";
+    const std::pair<const char *, std::regex> cases[] = {
+        {"FORM:READ:TIME OFF;CHAN ON", std::regex(value + ",101")},
+        {"FORM:READ:TIME ON;CHAN OFF;TIME:TYPE REL", std::regex(value + R"(,\+2\.700000000E-01)")},
+        {"FORM:READ:TIME OFF;CHAN OFF", std::regex(value)},
+        {"FORM:READ:TIME ON;CHAN ON;TIME:TYPE ABS", std::regex(value + ",2026,12,10,02,13,45.270,101")},
+    };
+    for (const auto &[format, expected] : cases) {
+        Instrument i;
+        i.send("ROUT:SCAN (@101);CHAN:DEL 0.25,(@101)");
+        i.send(format);
+        i.send("SYST:DATE 2026,12,10;TIME 2,13,45");
+        i.send("INIT");
+        i.clock->sleepFor(1s);
+        const std::string record = i.query("DATA:REM? 1");
+        EXPECT_TRUE(std::regex_match(record, expected)) << format << " gave " << record;
+    }
+}
+
+TEST_F(ProgramScan, TemperatureUnitsConvert)
+{
+    const std::pair<const char *, std::pair<double, double>> units[] = {
+        {"C", {20.0, 27.0}}, {"F", {68.0, 80.6}}, {"K", {293.15, 300.15}}};
+    for (const auto &[unit, bounds] : units) {
+        i.send("ABOR");
+        i.send(std::string("UNIT:TEMP ") + unit + ",(@101:110)");
+        i.send("INIT");
+        i.clock->sleepFor(1s);
+        const double value = std::stod(fields(i.query("DATA:REM? 1"))[0]);
+        EXPECT_GT(value, bounds.first) << unit;
+        EXPECT_LT(value, bounds.second) << unit;
+    }
+    EXPECT_EQ(i.errors(), std::vector<int>{});
+}
+
+TEST_F(ProgramScan, ReadingsRepeatOnTheSameClockAndDrift)
+{
+    Instrument twin;
+    configureProgramScan(twin);
+    start();
+    twin.send("INIT");
+    i.at(kScanEnd);
+    twin.at(kScanEnd);
+    const std::string all = i.query("DATA:REM? 40");
+    EXPECT_EQ(twin.query("DATA:REM? 40"), all);
+
+    // The same channel reads differently on the second pass, and channels differ from each other.
+    const std::vector<std::string> records = fields(all);
+    EXPECT_NE(records[0], records[20 * 3]);
+    EXPECT_NE(records[0], records[3]);
+}
+
+TEST_F(ProgramScan, OpcAnswersWhenTheScanIsDone)
+{
+    start();
+    i.send("*OPC?");
+    EXPECT_EQ(i.qv->nextReplyAt(), kScanEnd);
+    i.at(kScanEnd - 1ms);
+    EXPECT_EQ(i.qv->takeReply(), std::nullopt);
+    i.at(kScanEnd);
+    EXPECT_EQ(i.qv->takeReply(), "1");
+    EXPECT_EQ(i.errors(), std::vector<int>{}); // waiting was no unterminated read
+}
+
+TEST_F(ProgramScan, AbortStopsTheScanAndKeepsItsReadings)
+{
+    start();
+    i.at(3s);
+    i.send("ABORt");
+    const int stored = points();
+    EXPECT_EQ(stored, 11); // 3 s / 0.27 s
+    i.at(60s);
+    EXPECT_EQ(points(), stored);
+    EXPECT_EQ(i.query("*OPC?"), "1");
+}
+
+TEST_F(ProgramScan, BusyScanRefusesInitAndSettings)
+{
+    start();
+    i.at(1s);
+    i.send("INIT");
+    i.send("TRIG:COUN 3");
+    i.send("ROUT:SCAN (@101)");
+    EXPECT_EQ(i.errors(), (std::vector<int>{-213, -221, -221}));
+    i.at(kScanEnd);
+    i.send("TRIG:COUN 3");
+    EXPECT_EQ(i.errors(), std::vector<int>{});
+}
+
+TEST_F(ProgramScan, TriggerSourcesPaceThePasses)
+{
+    struct Case
+    {
+        const char *setup;
+        Clock::Duration lastReading;
+    };
+    const Case cases[] = {
+        {"TRIG:SOUR IMM", 40 * kChannelTime},        // back to back
+        {"TRIG:SOUR TIM;TIM 10", kScanEnd},
+        {"TRIG:SOUR TIM;TIM 1", 40 * kChannelTime},  // a pass longer than the timer delays the next
+        {"TRIG:SOUR TIM;TIM 7.5", 7500ms + 20 * kChannelTime},
+    };
+    for (const Case &c : cases) {
+        i.send("ABOR");
+        i.send(c.setup);
+        const Clock::Duration t0 = i.clock->now();
+        i.send("INIT");
+        i.at(t0 + c.lastReading - 1ms);
+        EXPECT_EQ(points(), 39) << c.setup;
+        i.at(t0 + c.lastReading);
+        EXPECT_EQ(points(), 40) << c.setup;
+    }
+}
+
+TEST_F(ProgramScan, BusTriggerStartsOnePassEach)
+{
+    i.send("TRIG:SOUR BUS");
+    start();
+    i.at(5s);
+    EXPECT_EQ(points(), 0);
+    i.send("*TRG");
+    i.at(6s);
+    i.send("*TRG"); // mid-pass: ignored
+    EXPECT_EQ(i.errors(), std::vector<int>{-211});
+    i.at(5s + 20 * kChannelTime);
+    EXPECT_EQ(points(), 20);
+    i.at(20s);
+    EXPECT_EQ(points(), 20);
+    i.send("*TRG");
+    i.at(20s + 20 * kChannelTime);
+    EXPECT_EQ(points(), 40);
+}
+
+TEST_F(ProgramScan, FixedRangeOverloads)
+{
+    i.send("CONF:VOLT:DC 0.1,(@115)");
+    i.send("ROUT:SCAN (@115)");
+    i.send("TRIG:COUN 1");
+    start();
+    i.at(1s);
+    // The simulated sources stand at volts, far beyond 120 % of 0.1 V.
+    EXPECT_EQ(fields(i.query("DATA:REM? 1"))[0], "+9.90000000E+37");
+}
+
+class FaultyScan : public ProgramScan
+{
+protected:
+    explicit FaultyScan(const char *fault)
+        : ProgramScan(Faults::parse({fault}))
+    {
+    }
+};
+
+class NeverCompletes : public FaultyScan
+{
+protected:
+    NeverCompletes() : FaultyScan("scan-never-completes") {}
+};
+
+TEST_F(NeverCompletes, LastReadingNeverComesNorOpc)
+{
+    start();
+    i.at(1000s);
+    EXPECT_EQ(points(), 39);
+    i.send("*OPC?");
+    EXPECT_EQ(i.qv->nextReplyAt(), std::nullopt);
+    EXPECT_EQ(i.qv->takeReply(), std::nullopt);
+    i.send("ABOR");
+    EXPECT_EQ(i.errors(), std::vector<int>{-410});
+    EXPECT_EQ(i.query("*OPC?"), "1");
+}
+
+class ExtraReadings : public FaultyScan
+{
+protected:
+    ExtraReadings() : FaultyScan("extra-readings") {}
+};
+
+TEST_F(ExtraReadings, CountJumpsPastTheExpectedNumber)
+{
+    start();
+    i.at(kScanEnd - 1ms);
+    EXPECT_EQ(points(), 39);
+    i.at(kScanEnd);
+    EXPECT_EQ(points(), 41);
+}
+
+class MissingField : public FaultyScan
+{
+protected:
+    MissingField() : FaultyScan("missing-field") {}
+};
+
+TEST_F(MissingField, RecordsLackTheirChannel)
+{
+    start();
+    i.at(kScanEnd);
+    const std::vector<std::string> record = fields(i.query("DATA:REM? 1"));
+    ASSERT_EQ(record.size(), 2U);
+    EXPECT_NEAR(std::stod(record[1]), 0.27, 1e-9);
+}
+
+} // namespace
+} // namespace sim::test
