@@ -20,7 +20,11 @@ std::unique_ptr<IMessage> ResourceManager::Open(const std::string &resourceName,
         name = ResourceName::parse(resourceName);
         options = SessionOptions::parse(optionString);
     } catch (const std::invalid_argument &e) {
-        throw VisaError("Open", resourceName, e.what());
+        // The reason quotes the name, shortened where it is long; so does the resource shown.
+        constexpr size_t kMaxShown = 64;
+        const std::string shown = resourceName.size() > kMaxShown ? resourceName.substr(0, kMaxShown) + "..."
+                                                                  : resourceName;
+        throw VisaError("Open", shown, e.what());
     }
     if (!m_backend)
         throw VisaError("Open", resourceName, "no I/O library is available");

@@ -24,6 +24,13 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix)
     return true;
 }
 
+/// A name is short; quoting pages of pasted text would bury the reason.
+std::string clipped(std::string_view text)
+{
+    constexpr size_t kMaxQuoted = 64;
+    return text.size() > kMaxQuoted ? std::string(text.substr(0, kMaxQuoted)) + "..." : std::string(text);
+}
+
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 /// Reads a run of decimal digits at the front of @p text; empty when there is none.
@@ -37,7 +44,7 @@ std::optional<unsigned> takeNumber(std::string_view &text, unsigned max)
     unsigned value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + n, value);
     if (ec != std::errc() || value > max)
-        throw std::invalid_argument("number " + std::string(text.substr(0, n)) + " is out of range (0 to "
+        throw std::invalid_argument("number " + clipped(text.substr(0, n)) + " is out of range (0 to "
                                     + std::to_string(max) + ")");
     text.remove_prefix(n);
     return value;
@@ -55,9 +62,9 @@ bool takeSeparator(std::string_view &text)
 
 ResourceName ResourceName::parse(std::string_view text)
 {
-    const std::string_view original = text;
+    const std::string quoted = clipped(text);
     auto refuse = [&](const std::string &why) -> std::invalid_argument {
-        return std::invalid_argument("\"" + std::string(original) + "\" is not a valid resource name: " + why);
+        return std::invalid_argument("\"" + quoted + "\" is not a valid resource name: " + why);
     };
 
     ResourceName name;
@@ -99,7 +106,7 @@ ResourceName ResourceName::parse(std::string_view text)
     std::string_view suffix = text;
     if (takeSeparator(suffix) && suffix.size() == 5 && startsWithNoCase(suffix, "INSTR"))
         return name;
-    throw refuse("unexpected \"" + std::string(text) + "\"");
+    throw refuse("unexpected \"" + clipped(text) + "\"");
 }
 
 std::string ResourceName::canonical() const

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+
+#include <QString>
+
+class QWidget;
+
+/// @brief What the window needs from outside itself that tests and batch mode replace:
+/// showing a modal message box, ending the program, and the time that bounds a wait.
+class Platform
+{
+public:
+    virtual ~Platform() = default;
+
+    /// Shows @p text modally with one OK button; returns when the operator has dismissed it.
+    virtual void showMessage(QWidget *window, const QString &caption, const QString &text) = 0;
+
+    /// Stops the event loop; the window has already released its I/O objects and hidden itself.
+    virtual void endProgram() = 0;
+
+    /// A monotonic time, for deadlines. Tests give the simulated instrument's virtual time.
+    virtual std::chrono::nanoseconds now() const = 0;
+};
+
+/// @brief The desktop: real message boxes, and the end of the Qt event loop.
+class DesktopPlatform : public Platform
+{
+public:
+    void showMessage(QWidget *window, const QString &caption, const QString &text) override;
+    void endProgram() override;
+    std::chrono::nanoseconds now() const override;
+};
+
+/// @brief Batch mode: message texts go to standard error, nobody needs to click OK.
+class BatchPlatform : public Platform
+{
+public:
+    explicit BatchPlatform(std::FILE *messages = stderr)
+        : m_messages(messages)
+    {
+    }
+
+    void showMessage(QWidget *window, const QString &caption, const QString &text) override;
+    void endProgram() override;
+    std::chrono::nanoseconds now() const override;
+
+    /// True once any message was shown: the run did not end as planned.
+    bool messageShown() const { return m_messageShown; }
+
+private:
+    std::FILE *m_messages;
+    bool m_messageShown = false;
+};

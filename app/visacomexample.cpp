@@ -1,0 +1,316 @@
+#include "app/visacomexample.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include "app/platform.h"
+
+namespace {
+
+/// The layout is given in twips; the screen has 15 twips to the pixel.
+QRect fromTwips(int left, int top, int width, int height)
+{
+    constexpr double kTwipsPerPixel = 15.0;
+    return QRect(qRound(left / kTwipsPerPixel), qRound(top / kTwipsPerPixel), qRound(width / kTwipsPerPixel),
+                 qRound(height / kTwipsPerPixel));
+}
+
+} // namespace
+
+VISAComExample::VISAComExample(std::shared_ptr<visa::Backend> ioLibrary, Platform &platform, QWidget *parent)
+    : QWidget(parent)
+    , m_ioLibrary(std::move(ioLibrary))
+    , m_platform(platform)
+{
+    createControls();
+    createListMenu();
+    askSaveFileName = [this](const QString &suggestedPath) {
+        return QFileDialog::getSaveFileName(this, tr("Save Readings"), suggestedPath,
+                                            tr("CSV files (*.csv);;All files (*)"));
+    };
+}
+
+VISAComExample::~VISAComExample()
+{
+    // The list's model outlives this part of the window and empties itself as it goes.
+    List1->model()->disconnect(this);
+}
+
+void VISAComExample::createControls()
+{
+    setWindowTitle(QString::fromLatin1(kCaption));
+    setFixedSize(fromTwips(0, 0, 5460, 5265).size());
+
+    GetReadings = new QPushButton(tr("Get Readings"), this);
+    GetReadings->setGeometry(fromTwips(1883, 1320, 1695, 495));
+
+    List1 = new QListWidget(this);
+    List1->setGeometry(fromTwips(503, 1920, 4455, 2400));
+
+    ioSelect = new QLineEdit(QString::fromLatin1(kDefaultAddress), this);
+    ioSelect->setGeometry(fromTwips(1163, 840, 1335, 285));
+
+    ExitProg = new QPushButton(tr("Exit"), this);
+    ExitProg->setGeometry(fromTwips(1883, 4560, 1695, 495));
+
+    Label1 = new QLabel(tr("Enter/select Instrument Address (e.g., GPIB0::9, ASRL1, etc.), click on \"Select I/O\", "
+                           "and then click on \"Get Readings\"."),
+                        this);
+    Label1->setGeometry(fromTwips(923, 0, 3615, 615));
+    Label1->setWordWrap(true);
+
+    SelectIO = new QPushButton(tr("Select I/O"), this);
+    SelectIO->setGeometry(fromTwips(2603, 720, 1695, 495));
+
+    setTabOrder(GetReadings, List1);
+    setTabOrder(List1, ioSelect);
+    setTabOrder(ioSelect, ExitProg);
+    setTabOrder(ExitProg, SelectIO);
+    GetReadings->setFocus();
+
+    connect(SelectIO, &QPushButton::clicked, this, [this] { handleEvent([this] { SelectIO_Click(); }); });
+    connect(GetReadings, &QPushButton::clicked, this,
+            [this] { handleEvent([this] { runBlocking([this] { GetReadings_Click(); }); }); });
+    connect(ExitProg, &QPushButton::clicked, this, [this] { handleEvent([this] { ExitProg_Click(); }); });
+}
+
+void VISAComExample::load()
+{
+    handleEvent([this] { Form_Load(); });
+}
+
+void VISAComExample::Form_Load()
+{
+    setEnabled(true);
+    setVisible(true);
+    repaint();
+
+    List1->setEnabled(true);
+    List1->setVisible(true);
+    appendInstructions();
+    ioOpen = false;
+}
+
+void VISAComExample::appendInstructions()
+{
+    appendLine(tr("Enter/select instrument address, if needed;"));
+    appendLine(tr("then click on \"Get Readings\" to trigger instrument."));
+    appendLine(tr("Will take some time."));
+}
+
+void VISAComExample::ExitProg_Click()
+{
+    EndProg();
+}
+
+void VISAComExample::EndProg()
+{
+    if (ioOpen)
+        instr->IO->Close();
+    End();
+}
+
+void VISAComExample::End()
+{
+    m_ended = true;
+    instr.reset();
+    rm.reset();
+    hide();
+    m_platform.endProgram();
+    throw ProgramEnded{};
+}
+
+void VISAComExample::closeEvent(QCloseEvent *event)
+{
+    if (m_running) {
+        // The run cannot be interrupted; the program ends as soon as it returns.
+        event->ignore();
+        m_closeRequested = true;
+        return;
+    }
+    event->accept();
+    if (!m_ended) {
+        try {
+            endByFrameClose();
+        } catch (const ProgramEnded &) {
+        }
+    }
+}
+
+void VISAComExample::endByFrameClose()
+{
+    // Closing through the frame ends the program without the explicit close of EndProg.
+    End();
+}
+
+template <typename Handler>
+void VISAComExample::handleEvent(Handler handler)
+{
+    if (m_ended)
+        return;
+    try {
+        handler();
+    } catch (const ProgramEnded &) {
+        // The program has ended; nothing more runs.
+    } catch (const std::exception &e) {
+        unhandledFailure(QString::fromStdString(e.what()));
+    } catch (...) {
+        unhandledFailure(tr("An unexpected failure occurred."));
+    }
+}
+
+void VISAComExample::unhandledFailure(const QString &description)
+{
+    try {
+        showMessage(description);
+        End();
+    } catch (const ProgramEnded &) {
+    }
+}
+
+void VISAComExample::appendLine(const QString &line)
+{
+    // The identification is listed on the line after this caption (OpenIO).
+    if (m_instrumentIdFollows)
+        m_instrumentId = line;
+    m_instrumentIdFollows = line == tr("Instrument ID is:");
+    List1->addItem(line);
+    emit lineAppended(line);
+}
+
+void VISAComExample::clearList()
+{
+    List1->clear();
+}
+
+void VISAComExample::repaintList()
+{
+    List1->repaint();
+}
+
+void VISAComExample::showMessage(const QString &text)
+{
+    m_platform.showMessage(this, QString::fromLatin1(kAppTitle), text);
+}
+
+void VISAComExample::send(const QString &command)
+{
+    instr->WriteString(command.toStdString());
+}
+
+QString VISAComExample::readString()
+{
+    // Replies are bytes; Latin-1 keeps one character per byte, so terminators trim exactly.
+    return QString::fromLatin1(instr->ReadString());
+}
+
+void VISAComExample::createListMenu()
+{
+    // Extended selection lets the operator copy a block of readings; the lines stay as listed.
+    List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+
+    m_listMenu = new QMenu(this);
+    m_copyAction = m_listMenu->addAction(tr("Copy"));
+    m_copyAction->setShortcut(QKeySequence::Copy);
+    // Replaces the list's own Ctrl+C, which copies only the current line.
+    m_copyAction->setShortcutContext(Qt::WidgetShortcut);
+    List1->addAction(m_copyAction);
+    m_saveReadingsAction = m_listMenu->addAction(tr("Save Readings..."));
+
+    connect(m_copyAction, &QAction::triggered, this, [this] { handleEvent([this] { copyLines(); }); });
+    connect(m_saveReadingsAction, &QAction::triggered, this, [this] { handleEvent([this] { saveReadings(); }); });
+
+    List1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(List1, &QWidget::customContextMenuRequested, this, &VISAComExample::showListMenu);
+
+    QAbstractItemModel *lines = List1->model();
+    connect(lines, &QAbstractItemModel::rowsInserted, this, &VISAComExample::updateListActions);
+    connect(lines, &QAbstractItemModel::rowsRemoved, this, &VISAComExample::updateListActions);
+    connect(lines, &QAbstractItemModel::modelReset, this, &VISAComExample::updateListActions);
+    updateListActions();
+}
+
+void VISAComExample::showListMenu(const QPoint &pos)
+{
+    // The run's input filter lets context-menu events through; a menu now would act mid-run.
+    if (m_running || m_ended)
+        return;
+    m_listMenu->popup(List1->viewport()->mapToGlobal(pos));
+}
+
+void VISAComExample::updateListActions()
+{
+    m_copyAction->setEnabled(List1->count() > 0);
+    bool readings = false;
+    for (int row = 0; row < List1->count() && !readings; ++row)
+        readings = readingsexport::isReadingLine(List1->item(row)->text());
+    m_saveReadingsAction->setEnabled(readings);
+}
+
+void VISAComExample::copyLines()
+{
+    // Ctrl+C reaches the action as a shortcut event, which the run's input filter lets through.
+    if (m_running)
+        return;
+    QStringList all;
+    QStringList selected;
+    for (int row = 0; row < List1->count(); ++row) {
+        const QListWidgetItem *item = List1->item(row);
+        all.append(item->text());
+        if (item->isSelected())
+            selected.append(item->text());
+    }
+    if (all.isEmpty())
+        return;
+    QGuiApplication::clipboard()->setText((selected.isEmpty() ? all : selected).join(QLatin1Char('\n')));
+}
+
+void VISAComExample::saveReadings()
+{
+    if (m_running)
+        return;
+    const readingsexport::Sheet sheet = listedSheet();
+    if (sheet.readings.isEmpty())
+        return;
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString fileName = askSaveFileName(QDir(folder).filePath(readingsexport::suggestedFileName(sheet)));
+    if (fileName.isEmpty())
+        return;
+
+    // A failed save is the operator's to retry; unlike an instrument failure it ends nothing.
+    const QByteArray bytes = readingsexport::csvText(sheet).toUtf8();
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        showMessage(tr("The readings could not be saved to %1:\n%2")
+                        .arg(QDir::toNativeSeparators(fileName), file.errorString()));
+}
+
+readingsexport::Sheet VISAComExample::listedSheet() const
+{
+    // The captions Readings lists, translated alike.
+    const QString datePrefix = tr("Start Date (yyyy,mm,dd): ");
+    const QString timePrefix = tr("Start Time (hh,mm,ss.sss): ");
+    readingsexport::Sheet sheet;
+    sheet.instrumentId = m_instrumentId;
+    for (int row = 0; row < List1->count(); ++row) {
+        const QString line = List1->item(row)->text();
+        if (readingsexport::isReadingLine(line))
+            sheet.readings.append(readingsexport::readingFields(line));
+        else if (line.startsWith(datePrefix))
+            sheet.startDate = line.mid(datePrefix.size());
+        else if (line.startsWith(timePrefix))
+            sheet.startTime = line.mid(timePrefix.size());
+    }
+    return sheet;
+}

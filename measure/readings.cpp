@@ -1,0 +1,92 @@
+// The scan itself: start it, wait until every reading is stored, and list them.
+
+#include <QCoreApplication>
+
+#include "app/numbers.h"
+#include "app/platform.h"
+#include "app/visacomexample.h"
+
+namespace {
+
+[[noreturn]] void fail(const QString &description)
+{
+    throw std::runtime_error(description.toStdString());
+}
+
+} // namespace
+
+void VISAComExample::Readings()
+{
+    m_readingsListed = 0;
+    send(QStringLiteral("INITiate"));
+
+    send(QStringLiteral("SYSTem:DATE?"));
+    QString dateText = readString();
+    dateText = RemoveLfCr(dateText);
+    send(QStringLiteral("SYSTem:TIME?"));
+    QString timeText = readString();
+    timeText = RemoveLfCr(timeText);
+
+    waitForReadings();
+
+    clearList();
+    appendInstructions();
+    appendLine(QString());
+    appendLine(tr("Start Date (yyyy,mm,dd): ") + dateText);
+    appendLine(tr("Start Time (hh,mm,ss.sss): ") + timeText);
+    appendLine(QStringLiteral("Rdng#\tChannel\tValue\t\tTime"));
+    repaintList();
+
+    const bool serial = ioAddress.contains(QLatin1String("ASRL"));
+    const std::int32_t count = numReadings;
+    for (std::int32_t reading = 1; reading <= count; ++reading) {
+        send(QStringLiteral("DATA:REMove? 1"));
+        const std::vector<std::string> fields = instr->ReadList(visa::ASCIIType_BSTR, ",");
+        if (fields.size() < 3)
+            fail(tr("Reading %1 from %2 has %3 field(s); value, time and channel were expected: \"%4\"")
+                     .arg(reading)
+                     .arg(ioAddress)
+                     .arg(fields.size())
+                     .arg(QString::fromLatin1(fields.front()).trimmed()));
+        QString channel = QString::fromLatin1(fields[2]);
+        if (serial) {
+            // On a serial line the reply's CR LF is still attached to the last field.
+            const qsizetype cr = channel.indexOf(QLatin1Char('\r'));
+            if (cr < 0)
+                fail(tr("Reading %1 from %2 does not end with CR LF: \"%3\"").arg(reading).arg(ioAddress, channel));
+            channel.truncate(cr);
+        }
+        appendLine(NumberText(reading) + QLatin1Char('\t') + channel + QLatin1Char('\t')
+                   + QString::fromLatin1(fields[0]) + QLatin1Char('\t') + QString::fromLatin1(fields[1]));
+        ++m_readingsListed;
+    }
+
+    QString where = QStringLiteral("Readings");
+    CheckError(where);
+}
+
+void VISAComExample::waitForReadings()
+{
+    // Generous: the instrument's own estimate plus a minute. A stopped scan or a count that
+    // overshoots would otherwise keep the operator waiting for ever.
+    constexpr double kGraceSeconds = 60;
+    const double limitSeconds = measTime + kGraceSeconds;
+    const auto deadline = m_platform.now() + std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                 std::chrono::duration<double>(limitSeconds));
+    for (;;) {
+        send(QStringLiteral("DATA:POINTS?"));
+        const auto points = static_cast<std::int32_t>(instr->ReadNumber(visa::ASCIIType_I4));
+        if (points == numReadings)
+            return;
+        if (points > numReadings)
+            fail(tr("The instrument at %1 stored %2 readings of %3 expected.").arg(ioAddress).arg(points).arg(numReadings));
+        if (m_platform.now() > deadline)
+            fail(tr("The instrument at %1 stored %2 readings of %3 expected within %4 seconds.")
+                     .arg(ioAddress)
+                     .arg(points)
+                     .arg(numReadings)
+                     .arg(NumberText(limitSeconds).trimmed()));
+        // Keep the window painted; the run's input filter drops clicks and keys meanwhile.
+        QCoreApplication::processEvents();
+    }
+}

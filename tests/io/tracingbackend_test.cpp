@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <deque>
+#include <sstream>
+
+#include "visa/tracingbackend.h"
+#include "visa/visaerror.h"
+
+namespace {
+
+using namespace visa;
+using ::testing::ContainsRegex;
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+
+struct FakeState
+{
+    std::vector<std::string> written;
+    std::deque<std::string> replies;
+    int clears = 0;
+    int closes = 0;
+};
+
+/// @brief Records writes and answers with scripted replies; no reply left is a time-out.
+class FakeSession : public IMessage
+{
+public:
+    explicit FakeSession(FakeState &state)
+        : m_state(state)
+    {
+    }
+    std::string ResourceName() const override { return "GPIB0::9::INSTR"; }
+    void Write(std::string_view data, bool) override
+    {
+        if (data == "fail\n")
+            throw VisaError("Write", ResourceName(), "bus error");
+        m_state.written.emplace_back(data);
+    }
+    std::string Read() override
+    {
+        if (m_state.replies.empty())
+            throw VisaError("Read", ResourceName(), "time-out after 2000 ms");
+        std::string reply = m_state.replies.front();
+        m_state.replies.pop_front();
+        return reply;
+    }
+    void Clear() override { ++m_state.clears; }
+    void Close() override { ++m_state.closes; }
+
+private:
+    FakeState &m_state;
+};
+
+class FakeBackend : public Backend
+{
+public:
+    FakeState state;
+    std::unique_ptr<IMessage> open(const ResourceName &name, const SessionOptions &) override
+    {
+        if (name.primaryAddress != 9)
+            throw VisaError("Open", name.canonical(), "no listener");
+        return std::make_unique<FakeSession>(state);
+    }
+};
+
+class TracingBackendTest : public ::testing::Test
+{
+protected:
+    std::unique_ptr<IMessage> open(const char *resource = "GPIB0::9")
+    {
+        return tracing.open(ResourceName::parse(resource), {});
+    }
+    std::vector<std::string> lines() const
+    {
+        std::vector<std::string> result;
+        std::istringstream in(out.str());
+        for (std::string line; std::getline(in, line);)
+            result.push_back(line);
+        return result;
+    }
+
+    std::shared_ptr<FakeBackend> fake = std::make_shared<FakeBackend>();
+    std::ostringstream out;
+    TracingBackend tracing{fake, out};
+};
+
+TEST_F(TracingBackendTest, TracesEachWriteAndReadOnOneLineAndPassesThemOn)
+{
+    auto session = open();
+    fake->state.replies.push_back("QVTEK,QV3310,1,2\r\n");
+    session->Write("*IDN?\n", true);
+    EXPECT_EQ(session->Read(), "QVTEK,QV3310,1,2\r\n");
+
+    EXPECT_EQ(fake->state.written, std::vector<std::string>{"*IDN?\n"});
+    const auto traced = lines();
+    ASSERT_EQ(traced.size(), 2u);
+    EXPECT_THAT(traced[0], MatchesRegex(R"( *[0-9]+\.[0-9][0-9][0-9] ms GPIB0::9::INSTR > \*IDN\?\\n)"));
+    EXPECT_THAT(traced[1], MatchesRegex(R"( *[0-9]+\.[0-9][0-9][0-9] ms GPIB0::9::INSTR < QVTEK,QV3310,1,2\\r\\n)"));
+}
+
+TEST_F(TracingBackendTest, FailuresAreTracedAndPassedOnUnchanged)
+{
+    auto session = open();
+    try {
+        session->Read();
+        FAIL() << "the read should have failed";
+    } catch (const VisaError &e) {
+        EXPECT_EQ(e.cause(), "time-out after 2000 ms");
+    }
+    EXPECT_THROW(session->Write("fail\n", true), VisaError);
+    EXPECT_THROW(open("GPIB0::5"), VisaError);
+
+    const auto traced = lines();
+    ASSERT_EQ(traced.size(), 4u);
+    EXPECT_THAT(traced[0], ContainsRegex(R"(GPIB0::9::INSTR ! Read on GPIB0::9::INSTR failed: time-out)"));
+    EXPECT_THAT(traced[1], HasSubstr("GPIB0::9::INSTR > fail\\n"));
+    EXPECT_THAT(traced[2], HasSubstr("GPIB0::9::INSTR ! Write on GPIB0::9::INSTR failed: bus error"));
+    EXPECT_THAT(traced[3], HasSubstr("GPIB0::5::INSTR ! Open on GPIB0::5::INSTR failed: no listener"));
+}
+
+TEST_F(TracingBackendTest, ClearAndCloseReachTheSessionWithoutTraceLines)
+{
+    auto session = open();
+    session->Clear();
+    session->Close();
+    EXPECT_EQ(fake->state.clears, 1);
+    EXPECT_EQ(fake->state.closes, 1);
+    EXPECT_EQ(session->ResourceName(), "GPIB0::9::INSTR");
+    EXPECT_TRUE(out.str().empty());
+}
+
+TEST(VisibleText, ShowsControlCharactersAndKeepsTheRest)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"SYST:ERR?", "SYST:ERR?"},
+        {"+0,\"No error\"\r\n", "+0,\"No error\"\\r\\n"},
+        {std::string("\x01\t\x7F\xFF", 4), "\\x01\\x09\\x7F\\xFF"},
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"C:\\dir", "C:\\x5Cdir"}, // a backslash of the text cannot pass for an escape
+        {"", ""},
+    };
+    for (const auto &[text, shown] : cases)
+        EXPECT_EQ(visibleText(text), shown) << "for " << shown;
+}
+
+} // namespace

@@ -1,0 +1,317 @@
+#include "visa/systemvisa.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <stdexcept>
+
+#include "visa/sharedlibrary.h"
+#include "visa/visaapi.h"
+#include "visa/visaerror.h"
+
+namespace visa {
+
+using namespace visa::c;
+
+/// The loaded library, its functions, and the default resource manager session every
+/// instrument session of this backend is opened from.
+struct SystemVisaBackend::Library
+{
+    std::shared_ptr<SharedLibrary> lib;
+    ViOpenDefaultRMFn viOpenDefaultRM = nullptr;
+    ViOpenFn viOpen = nullptr;
+    ViSetAttributeFn viSetAttribute = nullptr;
+    ViWriteFn viWrite = nullptr;
+    ViReadFn viRead = nullptr;
+    ViClearFn viClear = nullptr;
+    ViCloseFn viClose = nullptr;
+    ViStatusDescFn viStatusDesc = nullptr;
+    std::optional<ViSession> defaultRm;
+
+    ~Library()
+    {
+        if (defaultRm)
+            viClose(*defaultRm);
+    }
+
+    /// "viRead returned 0xBFFF0015: Timeout expired before operation completed."
+    std::string describe(ViObject vi, const char *function, ViStatus status) const
+    {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(status));
+        std::string text = std::string(function) + " returned " + code;
+        ViChar description[kStatusDescSize] = {};
+        if (viStatusDesc(vi, status, description) >= VI_SUCCESS) {
+            description[kStatusDescSize - 1] = '\0';
+            if (description[0] != '\0')
+                text += std::string(": ") + description;
+        }
+        return text;
+    }
+
+    ViSession resourceManager(const std::string &resource)
+    {
+        if (!defaultRm) {
+            ViSession rm = 0;
+            const ViStatus status = viOpenDefaultRM(&rm);
+            if (status < VI_SUCCESS)
+                throw VisaError("Open", resource, describe(0, "viOpenDefaultRM", status) + " (VISA library "
+                                                      + lib->path() + ")");
+            defaultRm = rm;
+        }
+        return *defaultRm;
+    }
+};
+
+namespace {
+
+constexpr ViUInt32 kFirstReadSize = 1024;
+constexpr ViUInt32 kLargestReadSize = 1024 * 1024;
+
+ViAttrState parityValue(Parity p)
+{
+    switch (p) {
+    case Parity::None: return VI_ASRL_PAR_NONE;
+    case Parity::Odd: return VI_ASRL_PAR_ODD;
+    case Parity::Even: return VI_ASRL_PAR_EVEN;
+    case Parity::Mark: return VI_ASRL_PAR_MARK;
+    case Parity::Space: return VI_ASRL_PAR_SPACE;
+    }
+    return VI_ASRL_PAR_NONE;
+}
+
+ViAttrState stopBitsValue(StopBits s)
+{
+    switch (s) {
+    case StopBits::One: return VI_ASRL_STOP_ONE;
+    case StopBits::OneAndHalf: return VI_ASRL_STOP_ONE5;
+    case StopBits::Two: return VI_ASRL_STOP_TWO;
+    }
+    return VI_ASRL_STOP_ONE;
+}
+
+ViAttrState flowValue(FlowControl f)
+{
+    switch (f) {
+    case FlowControl::None: return VI_ASRL_FLOW_NONE;
+    case FlowControl::XonXoff: return VI_ASRL_FLOW_XON_XOFF;
+    case FlowControl::RtsCts: return VI_ASRL_FLOW_RTS_CTS;
+    case FlowControl::DtrDsr: return VI_ASRL_FLOW_DTR_DSR;
+    }
+    return VI_ASRL_FLOW_NONE;
+}
+
+ViAttrState endValue(SerialEnd e)
+{
+    switch (e) {
+    case SerialEnd::None: return VI_ASRL_END_NONE;
+    case SerialEnd::LastBit: return VI_ASRL_END_LAST_BIT;
+    case SerialEnd::TermChar: return VI_ASRL_END_TERMCHAR;
+    case SerialEnd::Break: return VI_ASRL_END_BREAK;
+    }
+    return VI_ASRL_END_NONE;
+}
+
+/// @brief One instrument session opened through the system VISA library.
+class SystemVisaSession : public IMessage
+{
+public:
+    SystemVisaSession(std::shared_ptr<SystemVisaBackend::Library> library, std::string resource, ViSession vi,
+                      bool sendEnd)
+        : m_library(std::move(library))
+        , m_resource(std::move(resource))
+        , m_vi(vi)
+        , m_sendEnd(sendEnd)
+        , m_sendEndAttribute(sendEnd)
+    {
+    }
+
+    ~SystemVisaSession() override
+    {
+        if (m_open)
+            m_library->viClose(m_vi);
+    }
+
+    std::string ResourceName() const override { return m_resource; }
+
+    void Write(std::string_view data, bool end) override
+    {
+        checkOpen("Write");
+        const bool wantEnd = end && m_sendEnd;
+        if (wantEnd != m_sendEndAttribute) {
+            check("Write", "viSetAttribute(VI_ATTR_SEND_END_EN)",
+                  m_library->viSetAttribute(m_vi, VI_ATTR_SEND_END_EN, wantEnd ? VI_TRUE : VI_FALSE));
+            m_sendEndAttribute = wantEnd;
+        }
+        const auto *bytes = reinterpret_cast<const ViByte *>(data.data());
+        size_t done = 0;
+        while (done < data.size()) {
+            ViUInt32 written = 0;
+            const auto count = static_cast<ViUInt32>(std::min<size_t>(data.size() - done, 0x7FFFFFFF));
+            check("Write", "viWrite", m_library->viWrite(m_vi, bytes + done, count, &written));
+            if (written == 0)
+                throw VisaError("Write", m_resource, "viWrite accepted no bytes");
+            done += std::min<size_t>(written, count);
+        }
+    }
+
+    std::string Read() override
+    {
+        checkOpen("Read");
+        std::string reply;
+        ViUInt32 chunk = kFirstReadSize;
+        for (;;) {
+            const size_t used = reply.size();
+            reply.resize(used + chunk);
+            ViUInt32 got = 0;
+            const ViStatus status =
+                m_library->viRead(m_vi, reinterpret_cast<ViByte *>(reply.data() + used), chunk, &got);
+            reply.resize(used + std::min(got, chunk));
+            check("Read", "viRead", status);
+            // MAX_CNT: the buffer filled before END or the termination character; the rest follows.
+            if (status != VI_SUCCESS_MAX_CNT)
+                return reply;
+            chunk = std::min(chunk * 2, kLargestReadSize);
+        }
+    }
+
+    void Clear() override
+    {
+        checkOpen("Clear");
+        check("Clear", "viClear", m_library->viClear(m_vi));
+    }
+
+    void Close() override
+    {
+        if (!m_open)
+            return;
+        m_open = false;
+        check("Close", "viClose", m_library->viClose(m_vi));
+    }
+
+private:
+    void checkOpen(const char *operation) const
+    {
+        if (!m_open)
+            throw VisaError(operation, m_resource, "the session is closed");
+    }
+
+    /// Warnings (positive status values) pass; only errors fail the operation.
+    void check(const char *operation, const char *function, ViStatus status) const
+    {
+        if (status < VI_SUCCESS)
+            throw VisaError(operation, m_resource, m_library->describe(m_vi, function, status));
+    }
+
+    std::shared_ptr<SystemVisaBackend::Library> m_library;
+    std::string m_resource;
+    ViSession m_vi = 0;
+    bool m_sendEnd = true; ///< END allowed by the option text
+    bool m_sendEndAttribute = true; ///< what VI_ATTR_SEND_END_EN is set to now
+    bool m_open = true;
+};
+
+} // namespace
+
+std::shared_ptr<SystemVisaBackend> SystemVisaBackend::load(const std::string &path)
+{
+    auto library = std::make_shared<Library>();
+    library->lib = SharedLibrary::open(path);
+    const SharedLibrary &lib = *library->lib;
+    library->viOpenDefaultRM = lib.function<ViOpenDefaultRMFn>("viOpenDefaultRM");
+    library->viOpen = lib.function<ViOpenFn>("viOpen");
+    library->viSetAttribute = lib.function<ViSetAttributeFn>("viSetAttribute");
+    library->viWrite = lib.function<ViWriteFn>("viWrite");
+    library->viRead = lib.function<ViReadFn>("viRead");
+    library->viClear = lib.function<ViClearFn>("viClear");
+    library->viClose = lib.function<ViCloseFn>("viClose");
+    library->viStatusDesc = lib.function<ViStatusDescFn>("viStatusDesc");
+    return std::shared_ptr<SystemVisaBackend>(new SystemVisaBackend(std::move(library)));
+}
+
+const std::vector<std::string> &SystemVisaBackend::libraryNames()
+{
+    static const std::vector<std::string> kNames = {
+        "libvisa.so",
+        "libvisa.so.0",
+        "libvisa.so.1",
+        "/usr/local/vxipnp/linux/lib64/libvisa.so",
+        "/usr/local/vxipnp/linux/lib/libvisa.so",
+        "librsvisa.so",
+        "/usr/lib/librsvisa.so",
+        "libiovisa.so",
+        "libktvisa32.so",
+        "/opt/keysight/iolibs/libktvisa32.so",
+    };
+    return kNames;
+}
+
+std::shared_ptr<SystemVisaBackend> SystemVisaBackend::findInstalled(const std::vector<std::string> &names,
+                                                                    std::vector<std::string> *skipped)
+{
+    for (const std::string &name : names) {
+        // A name that does not load is simply not installed; one that loads but lacks a
+        // function is a broken or foreign installation, worth telling about.
+        try {
+            SharedLibrary::open(name);
+        } catch (const std::runtime_error &) {
+            continue;
+        }
+        try {
+            return load(name);
+        } catch (const std::runtime_error &e) {
+            if (skipped)
+                skipped->push_back(e.what());
+        }
+    }
+    return nullptr;
+}
+
+SystemVisaBackend::SystemVisaBackend(std::shared_ptr<Library> library)
+    : m_library(std::move(library))
+{
+}
+
+SystemVisaBackend::~SystemVisaBackend() = default;
+
+const std::string &SystemVisaBackend::libraryPath() const
+{
+    return m_library->lib->path();
+}
+
+std::unique_ptr<IMessage> SystemVisaBackend::open(const ResourceName &name, const SessionOptions &options)
+{
+    const std::string resource = name.canonical();
+    const ViSession rm = m_library->resourceManager(resource);
+    ViSession vi = 0;
+    const ViStatus status = m_library->viOpen(rm, resource.c_str(), VI_NO_LOCK, VI_TMO_IMMEDIATE, &vi);
+    if (status < VI_SUCCESS)
+        throw VisaError("Open", resource, m_library->describe(rm, "viOpen", status));
+
+    // The session owns vi from here, so a failed attribute closes it again.
+    auto session = std::make_unique<SystemVisaSession>(m_library, resource, vi, options.sendEndEnabled);
+    const auto set = [&](const char *attributeName, ViAttr attribute, ViAttrState value) {
+        const ViStatus s = m_library->viSetAttribute(vi, attribute, value);
+        if (s < VI_SUCCESS)
+            throw VisaError("Open", resource, m_library->describe(vi, "viSetAttribute", s) + " (setting "
+                                                  + attributeName + " to " + std::to_string(value) + ")");
+    };
+    // Without a time-out in the option text the library keeps its own default.
+    if (options.timeoutMs)
+        set("VI_ATTR_TMO_VALUE", VI_ATTR_TMO_VALUE, static_cast<ViAttrState>(*options.timeoutMs));
+    set("VI_ATTR_TERMCHAR", VI_ATTR_TERMCHAR, options.terminationCharacter);
+    set("VI_ATTR_TERMCHAR_EN", VI_ATTR_TERMCHAR_EN, options.terminationCharacterEnabled ? VI_TRUE : VI_FALSE);
+    set("VI_ATTR_SEND_END_EN", VI_ATTR_SEND_END_EN, options.sendEndEnabled ? VI_TRUE : VI_FALSE);
+    if (name.type == InterfaceType::Serial) {
+        set("VI_ATTR_ASRL_BAUD", VI_ATTR_ASRL_BAUD, static_cast<ViAttrState>(options.baudRate));
+        set("VI_ATTR_ASRL_DATA_BITS", VI_ATTR_ASRL_DATA_BITS, static_cast<ViAttrState>(options.dataBits));
+        set("VI_ATTR_ASRL_PARITY", VI_ATTR_ASRL_PARITY, parityValue(options.parity));
+        set("VI_ATTR_ASRL_STOP_BITS", VI_ATTR_ASRL_STOP_BITS, stopBitsValue(options.stopBits));
+        set("VI_ATTR_ASRL_FLOW_CNTRL", VI_ATTR_ASRL_FLOW_CNTRL, flowValue(options.flowControl));
+        set("VI_ATTR_ASRL_END_IN", VI_ATTR_ASRL_END_IN, endValue(options.endIn));
+        set("VI_ATTR_ASRL_END_OUT", VI_ATTR_ASRL_END_OUT, endValue(options.endOut));
+    }
+    return session;
+}
+
+} // namespace visa
