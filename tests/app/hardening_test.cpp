@@ -15,6 +15,12 @@ struct AddressCase
     QString message; ///< otherwise a part of the one message shown
 };
 
+// Test names show the case, not its bytes.
+void PrintTo(const AddressCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 class TypedAddress : public WindowTest, public ::testing::WithParamInterface<AddressCase>
 {
 };
@@ -70,6 +76,12 @@ struct ReplyCase
     const char *message; ///< a part of the one message shown
     bool ends = true; ///< false for the one refusal the program survives
 };
+
+// Test names show the case, not its bytes.
+void PrintTo(const ReplyCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class FaultyReply : public WindowTest, public ::testing::WithParamInterface<ReplyCase>
 {

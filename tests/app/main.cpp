@@ -2,11 +2,23 @@
 
 #include <QApplication>
 
+#include <cerrno>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 // The window tests need one application object for the whole run, and no display.
 int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // CI runs as root without a session; Qt would warn on every test listing.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const std::string dir = "/tmp/qvscan-tests-" + std::to_string(getuid());
+        if (mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST)
+            qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir));
+    }
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

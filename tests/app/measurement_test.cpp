@@ -105,6 +105,12 @@ struct Bus
     qsizetype terminator;
 };
 
+// Test names show the case, not its bytes.
+void PrintTo(const Bus &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 class FullRun : public Measurement, public ::testing::WithParamInterface<Bus>
 {
 };
@@ -194,6 +200,12 @@ struct ErrorCase
     bool duringReadings = false; ///< the instrument queues an error of its own while the readings are listed
 };
 
+// Test names show the case, not its bytes.
+void PrintTo(const ErrorCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 class InstrumentError : public Measurement, public ::testing::WithParamInterface<ErrorCase>
 {
 };
@@ -249,6 +261,12 @@ struct FailureCase
     std::vector<std::string> faults;
     const char *message; ///< a part of the one message shown
 };
+
+// Test names show the case, not its bytes.
+void PrintTo(const FailureCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
 
 class RunFailure : public Measurement, public ::testing::WithParamInterface<FailureCase>
 {

@@ -174,6 +174,12 @@ struct EndingCase
     Strings received;
 };
 
+// Test names show the case, not its bytes.
+void PrintTo(const EndingCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
 class SelectionEnds : public WindowTest, public ::testing::WithParamInterface<EndingCase>
 {
 };
