@@ -1,12 +1,15 @@
 #include "app/numbers.h"
 
+#include "visa/numberparse.h"
+
 #include <array>
-#include <cmath>
 #include <charconv>
 #include <string>
 
 QString NumberText(double value)
 {
+    if (value == 0)
+        value = 0; // minus zero is listed as zero
     std::array<char, 64> buffer{};
     const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
     std::string digits(buffer.data(), result.ptr);
@@ -50,17 +53,5 @@ double LeadingNumber(const QString &text)
             break;
         }
     }
-    if (!digits)
-        return 0;
-
-    const char *first = number.data();
-    if (*first == '+')
-        ++first;
-    double value = 0;
-    // from_chars takes the longest valid prefix: a dangling "e" or "e-" is left unread.
-    const auto result = std::from_chars(first, number.data() + number.size(), value);
-    if (result.ec == std::errc::result_out_of_range)
-        return number.find("e-") != std::string::npos ? 0.0
-                                                       : (number.front() == '-' ? -HUGE_VAL : HUGE_VAL);
-    return result.ec == std::errc() ? value : 0.0;
+    return digits ? visa::leadingNumber(number).value_or(0.0) : 0.0;
 }

@@ -1,5 +1,7 @@
 #include "sim/scpiparser.h"
 
+#include "visa/numberparse.h"
+
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -236,15 +238,8 @@ std::optional<double> parseNumber(std::string_view text)
     if (i != text.size())
         return std::nullopt;
 
-    // from_chars takes no plus sign.
-    const std::size_t skip = text.front() == '+' ? 1 : 0;
-    double value = 0;
-    const auto result = std::from_chars(text.data() + skip, text.data() + text.size(), value);
-    if (result.ec == std::errc::result_out_of_range) {
-        const bool tiny = std::abs(value) < 1.0; // underflow reports a denormal or zero
-        return tiny ? 0.0 : std::copysign(std::numeric_limits<double>::infinity(), value);
-    }
-    return value;
+    // The text is a whole number now; too large reads as an infinity of its sign, too small as zero.
+    return visa::leadingNumber(text);
 }
 
 HeaderPattern::HeaderPattern(std::string_view text)

@@ -1,6 +1,7 @@
 #include "visa/numberparse.h"
 
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 
 namespace visa {
@@ -8,6 +9,42 @@ namespace visa {
 namespace {
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+/// The value of a decimal that from_chars found out of range: infinite when its magnitude is
+/// too large (every type refuses it), zero when too small. The magnitude is read from where the
+/// first significant digit stands and from the exponent, not from how the text looks.
+double outOfRange(std::string_view number)
+{
+    long long integerDigits = 0;
+    long long leadingFractionZeros = 0;
+    bool point = false, significant = false;
+    size_t i = 0;
+    for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
+        const char c = number[i];
+        if (c == '.') {
+            point = true;
+        } else if (!significant && c == '0') {
+            leadingFractionZeros += point ? 1 : 0;
+        } else {
+            significant = true;
+            integerDigits += point ? 0 : 1;
+        }
+    }
+    long long magnitude = integerDigits > 0 ? integerDigits - 1 : -(leadingFractionZeros + 1);
+
+    if (i < number.size()) {
+        constexpr long long kSaturated = 1'000'000'000'000;
+        ++i;
+        const bool negative = i < number.size() && number[i] == '-';
+        if (i < number.size() && (number[i] == '-' || number[i] == '+'))
+            ++i;
+        long long exponent = 0;
+        for (; i < number.size() && isDigit(number[i]); ++i)
+            exponent = std::min(kSaturated, exponent * 10 + (number[i] - '0'));
+        magnitude += negative ? -exponent : exponent;
+    }
+    return magnitude > 0 ? HUGE_VAL : 0.0;
+}
 } // namespace
 
 std::optional<double> leadingNumber(std::string_view reply, size_t *consumed)
@@ -29,12 +66,9 @@ std::optional<double> leadingNumber(std::string_view reply, size_t *consumed)
     double value = 0;
     const char *first = reply.data() + pos;
     auto [end, ec] = std::from_chars(first, reply.data() + reply.size(), value, std::chars_format::general);
-    if (ec == std::errc::result_out_of_range) {
-        // Too large is out of every type's range and the caller reports it; too small is zero.
-        const std::string_view text(first, size_t(end - first));
-        const bool tiny = text.find("e-") != std::string_view::npos || text.find("E-") != std::string_view::npos;
-        value = tiny ? 0.0 : HUGE_VAL;
-    } else if (ec != std::errc())
+    if (ec == std::errc::result_out_of_range)
+        value = outOfRange(std::string_view(first, size_t(end - first)));
+else if (ec != std::errc())
         return std::nullopt;
     if (consumed)
         *consumed = size_t(end - reply.data());

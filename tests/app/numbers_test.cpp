@@ -11,7 +11,7 @@ TEST(NumberText, GivesALeadingBlankToZeroAndPositiveValues)
     const std::pair<double, const char *> cases[] = {
         {1, " 1"},       {-113, "-113"},   {0, " 0"},       {40, " 40"},          {15, " 15"},
         {0.25, " .25"},  {-0.5, "-.5"},    {10.5, " 10.5"}, {32767, " 32767"},    {-32768, "-32768"},
-        {1e20, " 1E+20"}, {2147483647, " 2147483647"},
+        {1e20, " 1E+20"}, {2147483647, " 2147483647"}, {-0.0, " 0"},
     };
     for (const auto &[value, text] : cases) {
         SCOPED_TRACE(value);
@@ -47,6 +47,10 @@ TEST(LeadingNumber, AHugeNumberStaysHugeSoTheCallerRefusesIt)
 {
     EXPECT_TRUE(std::isinf(LeadingNumber("1e999")));
     EXPECT_GT(LeadingNumber("99999"), 32767);
+    const QString zeros(400, '0');
+    EXPECT_TRUE(std::isinf(LeadingNumber("1" + zeros + "e")));
+    EXPECT_TRUE(std::isinf(LeadingNumber("-1" + zeros + "e-1,\"x\"")));
+    EXPECT_EQ(LeadingNumber("0." + zeros + "1"), 0.0);
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "sim/scpiformat.h"
 #include "sim/scpiparser.h"
 
@@ -105,6 +107,8 @@ TEST(Number, ReadsNrfAndRefusesAnythingElse)
         {"1", 1.0},     {"+1.5", 1.5},   {"-2.5E-3", -0.0025}, {".5", 0.5},         {"5.", 5.0},
         {"1e3", 1000.0}, {"0.25", 0.25}, {"", std::nullopt},   {"+", std::nullopt}, {"1e", std::nullopt},
         {"1.2.3", std::nullopt}, {"abc", std::nullopt}, {"1 2", std::nullopt}, {"0x10", std::nullopt},
+        // Out of a double's range: too large is infinite, so every range check refuses it.
+        {"1e400", HUGE_VAL}, {"-2E+309", -HUGE_VAL}, {"1e-400", 0.0},
     };
     for (const auto &[text, expected] : cases)
         EXPECT_EQ(parseNumber(text), expected) << text;

@@ -44,6 +44,28 @@ TEST(LeadingNumber, TooLargeIsInfiniteSoEveryTypeRejectsIt)
     EXPECT_EQ(visa::leadingNumber("-1e400"), -HUGE_VAL);
 }
 
+TEST(LeadingNumber, OutOfRangeIsJudgedByMagnitudeNotByHowItIsWritten)
+{
+    const std::string zeros(400, '0');
+    const std::pair<std::string, double> cases[] = {
+        {"1" + zeros + "e-1", HUGE_VAL},
+        {"+1" + zeros + "e-10\n", HUGE_VAL},
+        {"1" + zeros + "e-900", 0.0},
+        {"1" + zeros + "e-500", 1e-100},
+        {"0." + zeros + "1", 0.0},
+        {"-0." + zeros + "1", -0.0},
+        {"." + zeros + "1e900", HUGE_VAL},
+        {"1" + zeros + "e", HUGE_VAL},
+        {"1e99999999999999999999", HUGE_VAL},
+        {"-1e99999999999999999999", -HUGE_VAL},
+        {"1e-99999999999999999999", 0.0},
+    };
+    for (const auto &[reply, value] : cases) {
+        SCOPED_TRACE(reply.substr(0, 12) + "..." + reply.substr(reply.size() - 8));
+        EXPECT_EQ(visa::leadingNumber(reply), value);
+    }
+}
+
 TEST(LeadingNumber, ReportsHowMuchItRead)
 {
     size_t consumed = 0;
