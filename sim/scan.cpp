@@ -145,8 +145,10 @@ bool ScanRun::trigger(Clock::Duration now)
 {
     const bool waiting = !m_finished && !m_passStart
                          && m_options.source == TriggerSource::Bus;
-    if (waiting)
+    if (waiting) {
         m_passStart = now;
+        m_completion.reset();
+    }
     return waiting;
 }
 
@@ -154,11 +156,13 @@ std::optional<Clock::Duration> ScanRun::completion() const
 {
     if (m_finished)
         return m_lastFinish;
-    ScanRun ahead = *this;
-    ahead.run(Clock::Duration::max(), [](const Step &, Clock::Duration, bool) {});
-    if (!ahead.m_finished)
-        return std::nullopt; // waits for a trigger, or never completes
-    return ahead.m_lastFinish;
+    if (!m_completion) {
+        ScanRun ahead = *this;
+        ahead.run(Clock::Duration::max(), [](const Step &, Clock::Duration, bool) {});
+        // Empty when it waits for a trigger, or never completes.
+        m_completion = ahead.m_finished ? std::optional(ahead.m_lastFinish) : std::nullopt;
+    }
+    return *m_completion;
 }
 
 } // namespace sim

@@ -102,6 +102,9 @@ private:
     std::optional<Clock::Duration> m_passStart;
     Clock::Duration m_lastFinish{};
     bool m_finished = false;
+    /// completion(), worked out once: walking a long scan ahead for every "*OPC?" would stall the
+    /// instrument. Only a trigger changes the timeline.
+    mutable std::optional<std::optional<Clock::Duration>> m_completion;
 };
 
 } // namespace sim
