@@ -181,10 +181,6 @@ void VISAComExample::unhandledFailure(const QString &description)
 
 void VISAComExample::appendLine(const QString &line)
 {
-    // The identification is listed on the line after this caption (OpenIO).
-    if (m_instrumentIdFollows)
-        m_instrumentId = line;
-    m_instrumentIdFollows = line == tr("Instrument ID is:");
     List1->addItem(line);
     emit lineAppended(line);
 }

@@ -146,6 +146,5 @@ private:
     QAction *m_copyAction = nullptr;
     QAction *m_saveReadingsAction = nullptr;
     /// The identification reply last listed; idString is overwritten by the module reply.
-    QString m_instrumentId;
-    bool m_instrumentIdFollows = false;
+    QString m_instrumentId; ///< the last identification listed, for saved readings
 };

@@ -51,6 +51,7 @@ bool VISAComExample::OpenIO()
         }
 
         idString = RemoveLfCr(idString);
+        m_instrumentId = idString; // idString goes on to hold the module reply
         clearList();
         appendLine(tr("Instrument ID is:"));
         appendLine(idString);

@@ -38,7 +38,7 @@ public:
     /// outside the type, is a failure.
     double ReadNumber(ASCIIType type = ASCIIType_R8, bool flushToEND = true);
 
-    /// The reply, without its final LF, split at @p separator into texts.
+    /// The reply, without its final LF, split into texts at every character of @p separator.
     std::vector<std::string> ReadList(ASCIIType type = ASCIIType_BSTR, std::string_view separator = ",");
 
 private:
