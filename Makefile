@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build run test test-plain test-sanitizers clean
+.PHONY: all deps build run test test-plain test-sanitizers fuzz clean
 
 all: build
 
@@ -18,7 +18,7 @@ build: deps
 run: build
 	scripts/run-simulated $(BUILD)
 
-test: test-plain test-sanitizers
+test: test-plain test-sanitizers fuzz
 
 test-plain: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -28,6 +28,10 @@ test-sanitizers: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# libFuzzer targets for the parsers, a short run each (FUZZ_SECONDS, default 20); see fuzz/run.
+fuzz: deps
+	fuzz/run
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
