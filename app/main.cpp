@@ -2,7 +2,6 @@
 #include <QLineEdit>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "app/batch.h"
@@ -13,29 +12,28 @@
 
 namespace {
 
-/// Batch mode and the options that only print need no display; this must be known before the
-/// application connects to one.
-bool needsNoDisplay(int argc, char **argv)
+/// Reads the command line before any display is touched: --help, --version and usage errors
+/// must work without one, and batch mode needs none.
+CommandLine readCommandLine(int argc, char **argv)
 {
-    for (int i = 1; i < argc; ++i)
-        for (const char *option : {"--batch", "--help", "-h", "--help-all", "--version", "-v"})
-            if (std::strcmp(argv[i], option) == 0)
-                return true;
-    return false;
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qvscan"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QVSCAN_VERSION));
+    return CommandLine::parse(core);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (needsNoDisplay(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    const CommandLine options = readCommandLine(argc, argv);
+    if (options.batch && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qvscan"));
     QApplication::setApplicationVersion(QStringLiteral(QVSCAN_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.qvscan.QVScan"));
-    const CommandLine options = CommandLine::parse(app);
 
     std::shared_ptr<visa::Backend> ioLibrary;
     try {

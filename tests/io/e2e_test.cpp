@@ -133,6 +133,40 @@ TEST(EndToEnd, TheServerLinksItsDeviceAndRemovesTheLinkWhenTerminated)
     EXPECT_FALSE(QFileInfo::exists(link) || QFileInfo(link).isSymLink());
 }
 
+TEST(EndToEnd, TheCommandLineWorksWithoutADisplay)
+{
+    struct Case
+    {
+        QStringList arguments;
+        int exitCode;
+        const char *says; ///< on standard output or standard error
+    };
+    const Case cases[] = {
+        {{"--bogus"}, 2, "Unknown option 'bogus'"},
+        {{"--batch", "--sim-fault", "no-dmm"}, 2, "--sim-fault needs --simulate"},
+        {{"--simulate", "--sim-fault", "no-such-fault"}, 2, "unknown fault \"no-such-fault\""},
+        {{"--simulate", "--visa-library", "/nonexistent/libvisa.so"}, 2, "--visa-library"},
+        {{"--version"}, 0, "qvscan "},
+        {{"--help"}, 0, "--simulate"},
+        {{"--simulate", "--batch", "--sim-fault", "absent"}, 1, "Open on GPIB0::9::INSTR failed: resource not found"},
+        {{"--simulate", "--batch", "--address", "TCPIP0::1.2.3.4::INSTR"}, 1, "No Resources found"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        QProcess qvscan;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QString::fromLatin1(name));
+        qvscan.setProcessEnvironment(environment);
+        qvscan.start(QStringLiteral(QVSCAN_PATH), c.arguments);
+        ASSERT_TRUE(qvscan.waitForFinished(kStartLimitMs));
+        EXPECT_EQ(qvscan.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(qvscan.exitCode(), c.exitCode);
+        const std::string output = (qvscan.readAllStandardOutput() + qvscan.readAllStandardError()).toStdString();
+        EXPECT_THAT(output, HasSubstr(c.says));
+    }
+}
+
 TEST(EndToEnd, TheServerRefusesAnUnknownFault)
 {
     QProcess server;
