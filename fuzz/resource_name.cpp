@@ -24,28 +24,9 @@ using visa::ResourceName;
 
 std::optional<ResourceName> parsed(std::string_view text)
 {
-    try {
-        return ResourceName::parse(text);
-    } catch (const std::invalid_argument &e) {
-        FUZZ_CHECK(e.what()[0] != '\0', "refused without a reason: " + fuzz::shown(text));
-        return std::nullopt;
-    } catch (const std::exception &e) {
-        FUZZ_CHECK(false, std::string("threw something else than invalid_argument: ") + e.what() + " for "
-                              + fuzz::shown(text));
-    }
+    return fuzz::parsedOrRefused([](std::string_view t) { return ResourceName::parse(t); }, text);
 }
 
-std::string withCase(std::string_view text, bool upper)
-{
-    std::string out(text);
-    for (char &c : out) {
-        if (upper && c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-        else if (!upper && c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    }
-    return out;
-}
 
 /// Records what Open asked for.
 class RecordingBackend final : public visa::Backend
@@ -73,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const std::optional<ResourceName> name = parsed(text);
     for (bool upper : {true, false}) {
-        const std::optional<ResourceName> cased = parsed(withCase(text, upper));
+        const std::optional<ResourceName> cased = parsed(fuzz::withCase(text, upper));
         FUZZ_CHECK(cased == name, std::string("the ") + (upper ? "upper" : "lower") + "-case name reads differently: "
                                       + fuzz::shown(text));
     }

@@ -19,15 +19,7 @@ using visa::SessionOptions;
 /// The parse result, or nothing when the text was refused with std::invalid_argument.
 std::optional<SessionOptions> parsed(std::string_view text)
 {
-    try {
-        return SessionOptions::parse(text);
-    } catch (const std::invalid_argument &e) {
-        FUZZ_CHECK(e.what()[0] != '\0', "refused without a reason: " + fuzz::shown(text));
-        return std::nullopt;
-    } catch (const std::exception &e) {
-        FUZZ_CHECK(false, std::string("threw something else than invalid_argument: ") + e.what() + " for "
-                              + fuzz::shown(text));
-    }
+    return fuzz::parsedOrRefused([](std::string_view t) { return SessionOptions::parse(t); }, text);
 }
 
 bool same(const SessionOptions &a, const SessionOptions &b)
@@ -99,17 +91,6 @@ std::string written(const SessionOptions &o)
     return text;
 }
 
-std::string withCase(std::string_view text, bool upper)
-{
-    std::string out(text);
-    for (char &c : out) {
-        if (upper && c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-        else if (!upper && c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    }
-    return out;
-}
 
 } // namespace
 
@@ -119,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::optional<SessionOptions> o = parsed(text);
 
     for (bool upper : {true, false}) {
-        const std::optional<SessionOptions> cased = parsed(withCase(text, upper));
+        const std::optional<SessionOptions> cased = parsed(fuzz::withCase(text, upper));
         FUZZ_CHECK(cased.has_value() == o.has_value() && (!o || same(*o, *cased)),
                    std::string("the ") + (upper ? "upper" : "lower") + "-case text reads differently: "
                        + fuzz::shown(text));
