@@ -1,10 +1,10 @@
-# The two commands of the README: `make run` and `make test`. Each installs what is missing.
+# The commands of the README: `make run`, `make test` and `make package`. Each installs what is missing.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build run test test-plain test-sanitizers fuzz clean
+.PHONY: all deps build run test test-plain test-sanitizers fuzz package clean
 
 all: build
 
@@ -28,6 +28,12 @@ test-sanitizers: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The Debian package, made from the build tree and left here as qvscan_<version>_<arch>.deb.
+package: build
+	rm -rf $(BUILD)/package
+	cpack -G DEB --config $(BUILD)/CPackConfig.cmake -B $(BUILD)/package
+	cp $(BUILD)/package/qvscan_*.deb .
 
 # libFuzzer targets for the parsers, a short run each (FUZZ_SECONDS, default 20); see fuzz/run.
 fuzz: deps

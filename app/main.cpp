@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/appicon.h"
 #include "app/batch.h"
 #include "app/commandline.h"
 #include "app/iolibrary.h"
@@ -34,6 +35,7 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("qvscan"));
     QApplication::setApplicationVersion(QStringLiteral(QVSCAN_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.qvscan.QVScan"));
+    QApplication::setWindowIcon(applicationIcon()); // the window and its message boxes
 
     std::shared_ptr<visa::Backend> ioLibrary;
     try {
