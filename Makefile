@@ -33,6 +33,7 @@ test-sanitizers: deps
 package: build
 	rm -rf $(BUILD)/package
 	cpack -G DEB --config $(BUILD)/CPackConfig.cmake -B $(BUILD)/package
+	rm -f qvscan_*.deb
 	cp $(BUILD)/package/qvscan_*.deb .
 
 # libFuzzer targets for the parsers, a short run each (FUZZ_SECONDS, default 20); see fuzz/run.
