@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 #include "app/numbers.h"
 #include "app/platform.h"
 #include "app/visacomexample.h"
@@ -98,7 +100,7 @@ void VISAComExample::waitForReadings()
 
 std::chrono::nanoseconds VISAComExample::deadlineAfter(double seconds) const
 {
-    // Saturates instead of overflowing: a wait this long is cut short by the operator anyway.
+    // Saturates instead of overflowing, however large the estimate the instrument's replies give.
     const std::chrono::nanoseconds now = m_platform.now();
     const double room = std::chrono::duration<double>(std::chrono::nanoseconds::max() - now).count();
     if (!(seconds < room))
