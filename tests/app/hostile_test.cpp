@@ -217,6 +217,23 @@ TEST_F(BatchOutput, IntoAFileEveryLineGoesWholeAndExactly)
     EXPECT_NE(text.find("\n 40\t101\t+2.31E+01\0\x1B[2J\r\t+0.27\n"s), std::string::npos) << text;
 }
 
+TEST_F(BatchOutput, AMessageGoesWholeToStandardError)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> out(std::tmpfile(), &std::fclose);
+    errFile.reset(std::tmpfile());
+    batchPlatform = std::make_unique<BatchPlatform>(errFile.get());
+    instrument = std::make_shared<sim::Qv3310>(clock, sim::Faults{});
+    backend = std::make_shared<RecordingBackend>(std::make_shared<sim::SimulatedBackend>(instrument));
+    int checks = 0;
+    backend->rewrite = [&](const std::string &command, std::string reply) {
+        return command == "SYSTem:ERRor?" && ++checks == 1 ? "-100,\"Bad\0thing\"\n"s : reply;
+    };
+    window = std::make_unique<VISAComExample>(backend, *batchPlatform);
+    EXPECT_EQ(runBatch(*window, *batchPlatform, out.get()), kBatchFailed);
+    EXPECT_EQ(readAll(errFile.get()),
+              "Error in: RunProg\nError Number: -100\nError Message: -100,\"Bad\0thing\"\n\n"s);
+}
+
 TEST_F(BatchOutput, OnATerminalControlCharactersOtherThanTabAreShownAsTheTraceShowsThem)
 {
     int master = -1, slave = -1;
