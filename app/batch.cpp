@@ -7,10 +7,8 @@
 
 int runBatch(VISAComExample &window, const BatchPlatform &platform, std::FILE *out)
 {
-    const auto connection = QObject::connect(&window, &VISAComExample::lineAppended, [out](const QString &line) {
-        std::fprintf(out, "%s\n", line.toUtf8().constData());
-        std::fflush(out);
-    });
+    const auto connection = QObject::connect(&window, &VISAComExample::lineAppended,
+                                             [out](const QString &line) { writeTextLine(out, line); });
 
     window.load();
     if (!window.ended())

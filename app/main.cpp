@@ -1,8 +1,12 @@
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "app/appicon.h"
 #include "app/batch.h"
@@ -30,6 +34,15 @@ int main(int argc, char **argv)
     const CommandLine options = readCommandLine(argc, argv);
     if (options.batch && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A batch run outside a desktop session (cron, CI, root) has no runtime directory, and Qt
+    // would say so on standard error, which is for the program's own messages. A private one,
+    // made afresh and removed at the end, is what Qt would otherwise fall back to.
+    std::optional<QTemporaryDir> runtimeDir;
+    if (options.batch && qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        runtimeDir.emplace(QDir::tempPath() + QStringLiteral("/qvscan-runtime-XXXXXX"));
+        if (runtimeDir->isValid())
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir->path()));
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qvscan"));

@@ -7,6 +7,11 @@
 
 class QWidget;
 
+/// Writes @p text and a line feed to @p file, every character of it (a NUL included), as UTF-8.
+/// On a terminal, control characters other than TAB (and LF when @p keepLineFeeds) are shown
+/// as the I/O trace shows them ("\r", "\n", "\x1B"), so an instrument cannot drive the terminal.
+void writeTextLine(std::FILE *file, const QString &text, bool keepLineFeeds = false);
+
 /// @brief What the window needs from outside itself that tests and batch mode replace:
 /// showing a modal message box, ending the program, and the time that bounds a wait.
 class Platform

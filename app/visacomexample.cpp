@@ -26,11 +26,66 @@ QRect fromTwips(int left, int top, int width, int height)
                  qRound(height / kTwipsPerPixel));
 }
 
+/// Passes every session of the I/O library through, and calls back after each completed
+/// transaction: a command that expects no reply, a reply read, a device clear. After a query
+/// is written its reply is still to come, so that is no point to stop at.
+class TransactionBackend : public visa::Backend
+{
+public:
+    TransactionBackend(std::shared_ptr<visa::Backend> inner, std::function<void()> done)
+        : m_inner(std::move(inner))
+        , m_done(std::move(done))
+    {
+    }
+
+    std::unique_ptr<visa::IMessage> open(const visa::ResourceName &name, const visa::SessionOptions &options) override
+    {
+        return std::make_unique<Session>(m_inner->open(name, options), m_done);
+    }
+
+private:
+    class Session : public visa::IMessage
+    {
+    public:
+        Session(std::unique_ptr<visa::IMessage> inner, std::function<void()> done)
+            : m_inner(std::move(inner))
+            , m_done(std::move(done))
+        {
+        }
+        std::string ResourceName() const override { return m_inner->ResourceName(); }
+        void Write(std::string_view data, bool end) override
+        {
+            m_inner->Write(data, end);
+            if (data.find('?') == std::string_view::npos)
+                m_done();
+        }
+        std::string Read() override
+        {
+            std::string reply = m_inner->Read();
+            m_done();
+            return reply;
+        }
+        void Clear() override
+        {
+            m_inner->Clear();
+            m_done();
+        }
+        void Close() override { m_inner->Close(); }
+
+    private:
+        std::unique_ptr<visa::IMessage> m_inner;
+        std::function<void()> m_done;
+    };
+
+    std::shared_ptr<visa::Backend> m_inner;
+    std::function<void()> m_done;
+};
+
 } // namespace
 
 VISAComExample::VISAComExample(std::shared_ptr<visa::Backend> ioLibrary, Platform &platform, QWidget *parent)
     : QWidget(parent)
-    , m_ioLibrary(std::move(ioLibrary))
+    , m_ioLibrary(std::make_shared<TransactionBackend>(std::move(ioLibrary), [this] { afterTransaction(); }))
     , m_platform(platform)
 {
     createControls();
@@ -134,7 +189,8 @@ void VISAComExample::End()
 void VISAComExample::closeEvent(QCloseEvent *event)
 {
     if (m_running) {
-        // The run cannot be interrupted; the program ends as soon as it returns.
+        // A transaction cannot be interrupted; the program ends as soon as the current one
+        // completes (afterTransaction), or when the run returns.
         event->ignore();
         m_closeRequested = true;
         return;

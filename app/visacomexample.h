@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,6 +24,12 @@ class QPushButton;
 /// Thrown by End() so that nothing after the end of the program runs. It is no std::exception,
 /// so the program's failure handlers, which catch std::exception, can never catch it.
 struct ProgramEnded
+{
+};
+
+/// Thrown after an instrument transaction when the frame was closed during a run; like
+/// ProgramEnded it is no std::exception, so it passes every failure handler up to the run.
+struct FrameClosed
 {
 };
 
@@ -118,7 +125,14 @@ private:
     /// takes effect when it returns.
     void runBlocking(const std::function<void()> &routine);
     void endByFrameClose();
+    /// Called after every completed instrument transaction: during a run, services the window
+    /// (its input filtered) and throws FrameClosed once the frame was closed.
+    void afterTransaction();
     void waitForReadings();
+    /// The time @p seconds from now, saturating instead of overflowing.
+    std::chrono::nanoseconds deadlineAfter(double seconds) const;
+    /// What the instrument's error queue holds, for a failure message; never throws a failure.
+    QString instrumentReport();
     void createControls();
     void appendInstructions();
     void unhandledFailure(const QString &description);

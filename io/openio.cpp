@@ -4,6 +4,7 @@
 #include <QLineEdit>
 
 #include "app/visacomexample.h"
+#include "visa/tracingbackend.h"
 
 namespace {
 
@@ -91,11 +92,21 @@ void VISAComExample::SelectIO_Click()
 
 QString VISAComExample::RemoveLfCr(QString &strval)
 {
-    const qsizetype terminator = ioAddress.contains(QLatin1String("ASRL")) ? 2 : 1;
-    if (strval.size() < terminator)
-        throw std::length_error(tr("The reply \"%1\" from %2 is shorter than its line terminator (%3).")
-                                    .arg(strval, ioAddress, terminator == 2 ? tr("CR LF") : tr("LF"))
+    // Only the terminator that is there goes: LF always ends a reply, and a serial instrument
+    // may send CR before it. Cutting a fixed count would eat a real character of an LF-only reply.
+    const bool serial = ioAddress.contains(QLatin1String("ASRL"));
+    if (!strval.endsWith(QLatin1Char('\n'))) {
+        if (strval.isEmpty())
+            throw std::length_error(tr("The reply \"\" from %1 is shorter than its line terminator (%2).")
+                                        .arg(ioAddress, serial ? tr("CR LF") : tr("LF"))
+                                        .toStdString());
+        throw std::length_error(tr("The reply \"%1\" from %2 does not end with its line terminator (LF).")
+                                    .arg(QString::fromStdString(visa::visibleText(strval.toLatin1().toStdString())),
+                                         ioAddress)
                                     .toStdString());
-    strval.chop(terminator);
+    }
+    strval.chop(1);
+    if (serial && strval.endsWith(QLatin1Char('\r')))
+        strval.chop(1);
     return strval;
 }

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 #include "app/numbers.h"
 #include "app/platform.h"
 #include "app/visacomexample.h"
@@ -50,11 +52,13 @@ void VISAComExample::Readings()
                      .arg(QString::fromLatin1(fields.front()).trimmed()));
         QString channel = QString::fromLatin1(fields[2]);
         if (serial) {
-            // On a serial line the reply's CR LF is still attached to the last field.
-            const qsizetype cr = channel.indexOf(QLatin1Char('\r'));
-            if (cr < 0)
-                fail(tr("Reading %1 from %2 does not end with CR LF: \"%3\"").arg(reading).arg(ioAddress, channel));
-            channel.truncate(cr);
+            // On a serial line what is left of the terminator is still attached to the last
+            // field: a CR (and whatever follows it), or nothing when the instrument sent LF alone.
+            qsizetype end = channel.indexOf(QLatin1Char('\r'));
+            if (end < 0)
+                end = channel.indexOf(QLatin1Char('\n'));
+            if (end >= 0)
+                channel.truncate(end);
         }
         appendLine(NumberText(reading) + QLatin1Char('\t') + channel + QLatin1Char('\t')
                    + QString::fromLatin1(fields[0]) + QLatin1Char('\t') + QString::fromLatin1(fields[1]));
@@ -71,8 +75,8 @@ void VISAComExample::waitForReadings()
     // overshoots would otherwise keep the operator waiting for ever.
     constexpr double kGraceSeconds = 60;
     const double limitSeconds = measTime + kGraceSeconds;
-    const auto deadline = m_platform.now() + std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                                 std::chrono::duration<double>(limitSeconds));
+    const auto deadline = deadlineAfter(limitSeconds);
+    std::int32_t most = 0;
     for (;;) {
         send(QStringLiteral("DATA:POINTS?"));
         const auto points = static_cast<std::int32_t>(instr->ReadNumber(visa::ASCIIType_I4));
@@ -80,13 +84,41 @@ void VISAComExample::waitForReadings()
             return;
         if (points > numReadings)
             fail(tr("The instrument at %1 stored %2 readings of %3 expected.").arg(ioAddress).arg(points).arg(numReadings));
-        if (m_platform.now() > deadline)
-            fail(tr("The instrument at %1 stored %2 readings of %3 expected within %4 seconds.")
-                     .arg(ioAddress)
-                     .arg(points)
-                     .arg(numReadings)
-                     .arg(NumberText(limitSeconds).trimmed()));
-        // Keep the window painted; the run's input filter drops clicks and keys meanwhile.
-        QCoreApplication::processEvents();
+        most = std::max(most, points);
+        if (m_platform.now() > deadline) {
+            QString description = tr("The instrument at %1 stored %2 readings of %3 expected within %4 seconds.")
+                                      .arg(ioAddress)
+                                      .arg(points)
+                                      .arg(numReadings)
+                                      .arg(NumberText(limitSeconds).trimmed());
+            if (most > points)
+                description += tr(" Its count of stored readings went down from %1 to %2.").arg(most).arg(points);
+            fail(description + instrumentReport());
+        }
+    }
+}
+
+std::chrono::nanoseconds VISAComExample::deadlineAfter(double seconds) const
+{
+    // Saturates instead of overflowing, however large the estimate the instrument's replies give.
+    const std::chrono::nanoseconds now = m_platform.now();
+    const double room = std::chrono::duration<double>(std::chrono::nanoseconds::max() - now).count();
+    if (!(seconds < room))
+        return std::chrono::nanoseconds::max();
+    return now + std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(std::max(seconds, 0.0)));
+}
+
+QString VISAComExample::instrumentReport()
+{
+    // Why the scan stalled is most often in the error queue; the run ends anyway, so reading
+    // one entry of it costs nothing the operator needs.
+    try {
+        send(QStringLiteral("SYSTem:ERRor?"));
+        const QString errText = readString();
+        if (LeadingNumber(errText) == 0)
+            return tr(" It reports no error.");
+        return tr(" It reports the error %1").arg(errText.trimmed());
+    } catch (const std::exception &e) {
+        return tr(" Its error queue could not be read: %1").arg(QString::fromStdString(e.what()));
     }
 }

@@ -84,9 +84,27 @@ void VISAComExample::runBlocking(const std::function<void()> &routine)
         }
     } restore{this};
 
-    routine();
+    try {
+        routine();
+    } catch (const FrameClosed &) {
+        // Unwound out of the run's routines, which never touch the I/O objects again.
+    }
+
+    // Input made while the run went on is still queued: deliver it now, to the filter that
+    // drops it, so no click replays after the run.
+    QCoreApplication::processEvents();
 
     // The frame was closed during the run: the program ends now, as a frame close does.
     if (m_closeRequested)
         endByFrameClose();
+}
+
+void VISAComExample::afterTransaction()
+{
+    if (!m_running || m_ended)
+        return;
+    // Keeps the window painted and lets a frame close through; clicks and keys are dropped.
+    QCoreApplication::processEvents();
+    if (m_closeRequested)
+        throw FrameClosed{};
 }

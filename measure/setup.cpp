@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "app/numbers.h"
 #include "app/visacomexample.h"
 
 namespace {
@@ -22,6 +23,12 @@ const char *const kConfiguration[] = {
     "FORMat:READing:TIME ON",
     "FORMat:READing:CHANnel ON",
 };
+
+/// Channels of the scan list "(@101:120)".
+constexpr int kScanChannels = 20;
+
+/// No scan of this program runs longer; a longer estimate comes from a reply gone wrong.
+constexpr double kLongestRunSeconds = 24 * 60 * 60;
 
 } // namespace
 
@@ -45,17 +52,37 @@ void VISAComExample::Setup()
     send(QStringLiteral("TRIGger:TIMer?"));
     const double trigTimer = instr->ReadNumber(visa::ASCIIType_R8);
 
-    const std::int64_t readings = std::int64_t(trigCount) * scanSize;
-    if (readings < std::numeric_limits<std::int32_t>::min() || readings > std::numeric_limits<std::int32_t>::max())
-        throw std::overflow_error("The expected number of readings (" + std::to_string(trigCount) + " passes of "
-                                  + std::to_string(scanSize) + " channels) is too large.");
-    numReadings = static_cast<std::int32_t>(readings);
+    // The replies decide how many readings to wait for and for how long: a value no scan of
+    // this configuration can have would otherwise give a wrong count or a wait of years.
+    const auto refuse = [this](const char *query, const QString &what, const QString &expected) {
+        throw std::range_error(tr("The reply to \"%1\" from %2 gives %3 (expected: %4).")
+                                   .arg(QLatin1String(query), ioAddress, what, expected)
+                                   .toStdString());
+    };
+    if (scanSize < 0 || scanSize > kScanChannels)
+        refuse("ROUTe:SCAN:SIZE?", tr("a scan size of %1").arg(scanSize), tr("0 to %1 channels").arg(kScanChannels));
+    if (trigCount < 1)
+        refuse("TRIGger:COUNt?", tr("a trigger count of %1").arg(trigCount), tr("at least 1"));
+    if (!(std::isfinite(chanDelay) && chanDelay >= 0))
+        refuse("ROUTe:CHANnel:DELay? (@101)", tr("a channel delay of %1 s").arg(NumberText(chanDelay).trimmed()),
+               tr("a delay of 0 s or more"));
+    if (!(std::isfinite(trigTimer) && trigTimer >= 0))
+        refuse("TRIGger:TIMer?", tr("a trigger timer of %1 s").arg(NumberText(trigTimer).trimmed()),
+               tr("a timer of 0 s or more"));
+
+    // At most 32767 passes of 20 channels: the product fits a 32-bit integer.
+    numReadings = trigCount * scanSize;
 
     measTime = (trigCount * trigTimer - trigTimer) + (scanSize * chanDelay);
-    if (!std::isfinite(measTime))
-        throw std::overflow_error("The measurement time cannot be estimated from trigger timer "
-                                  + std::to_string(trigTimer) + " s and channel delay " + std::to_string(chanDelay)
-                                  + " s.");
+    if (!(measTime <= kLongestRunSeconds))
+        throw std::range_error(tr("The replies to \"TRIGger:COUNt?\" (%1), \"TRIGger:TIMer?\" (%2 s), "
+                                  "\"ROUTe:SCAN:SIZE?\" (%3) and \"ROUTe:CHANnel:DELay? (@101)\" (%4 s) from %5 "
+                                  "give a measurement time of %6 s, longer than a day.")
+                                   .arg(trigCount)
+                                   .arg(NumberText(trigTimer).trimmed())
+                                   .arg(scanSize)
+                                   .arg(NumberText(chanDelay).trimmed(), ioAddress, NumberText(measTime).trimmed())
+                                   .toStdString());
 
     QString where = QStringLiteral("Setup");
     CheckError(where);

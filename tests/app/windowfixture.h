@@ -73,22 +73,27 @@ public:
     {
         events.push_back("open " + name.canonical());
         lastOptions = options;
-        return std::make_unique<Session>(m_inner->open(name, options), events, replyOverrides);
+        return std::make_unique<Session>(m_inner->open(name, options), events, replyOverrides, *this);
     }
 
     std::vector<std::string> events;
     visa::SessionOptions lastOptions;
     std::map<std::string, std::string> replyOverrides;
+    /// Called with each command as it is written, before the instrument sees it.
+    std::function<void(const std::string &command)> onWrite;
+    /// Given the command and the reply (after replyOverrides), returns the reply delivered.
+    std::function<std::string(const std::string &command, std::string reply)> rewrite;
 
 private:
     class Session : public visa::IMessage
     {
     public:
         Session(std::unique_ptr<visa::IMessage> inner, std::vector<std::string> &events,
-                const std::map<std::string, std::string> &overrides)
+                const std::map<std::string, std::string> &overrides, const RecordingBackend &backend)
             : m_inner(std::move(inner))
             , m_events(events)
             , m_overrides(overrides)
+            , m_backend(backend)
         {
         }
         ~Session() override { m_events.push_back("release " + m_inner->ResourceName()); }
@@ -96,13 +101,17 @@ private:
         void Write(std::string_view data, bool end) override
         {
             m_lastCommand = std::string(data.substr(0, data.find_last_not_of("\r\n") + 1));
+            if (m_backend.onWrite)
+                m_backend.onWrite(m_lastCommand);
             m_inner->Write(data, end);
         }
         std::string Read() override
         {
             std::string reply = m_inner->Read();
             const auto override = m_overrides.find(m_lastCommand);
-            return override == m_overrides.end() ? reply : override->second;
+            if (override != m_overrides.end())
+                reply = override->second;
+            return m_backend.rewrite ? m_backend.rewrite(m_lastCommand, std::move(reply)) : reply;
         }
         void Clear() override { m_inner->Clear(); }
         void Close() override
@@ -115,6 +124,7 @@ private:
         std::unique_ptr<visa::IMessage> m_inner;
         std::vector<std::string> &m_events;
         const std::map<std::string, std::string> &m_overrides;
+        const RecordingBackend &m_backend;
         std::string m_lastCommand;
     };
 

@@ -167,6 +167,26 @@ TEST(EndToEnd, TheCommandLineWorksWithoutADisplay)
     }
 }
 
+TEST(EndToEnd, ABatchRunWithoutADesktopSessionWritesOnlyItsOwnMessagesToStandardError)
+{
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    QProcess qvscan;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"})
+        environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("TMPDIR"), temp.path());
+    qvscan.setProcessEnvironment(environment);
+    qvscan.start(QStringLiteral(QVSCAN_PATH),
+                 {QStringLiteral("--simulate"), QStringLiteral("--batch"), QStringLiteral("--sim-fault"),
+                  QStringLiteral("wrong-model")});
+    ASSERT_TRUE(qvscan.waitForFinished(kStartLimitMs));
+    EXPECT_EQ(qvscan.exitCode(), 1);
+    EXPECT_EQ(qvscan.readAllStandardError().toStdString(), "Wrong instrument addressed!\n");
+    // Whatever the run made in the temporary folder went with it.
+    EXPECT_TRUE(QDir(temp.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
 TEST(EndToEnd, TheServerRefusesAnUnknownFault)
 {
     QProcess server;
