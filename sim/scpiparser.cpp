@@ -17,6 +17,9 @@ namespace {
 constexpr long kMaxChannelsInList = 10000;
 /// Channel numbers are slot*100 + channel; anything longer is not a channel.
 constexpr long kMaxChannelNumber = 9999;
+/// Deeper than any header of the instrument's tree. The path rule lets each relative header
+/// lengthen the path, so without a bound "A:A;A:A;..." would build ever longer headers.
+constexpr std::size_t kMaxHeaderNodes = 16;
 
 bool isWhitespace(char c)
 {
@@ -158,6 +161,12 @@ ProgramUnit parseUnit(std::string_view text, std::vector<std::string> &path)
 
     if (common) {
         unit.nodes = std::move(mnemonics);
+        return unit;
+    }
+    const std::size_t depth = (absolute ? 0 : path.size()) + mnemonics.size();
+    if (depth > kMaxHeaderNodes) {
+        // Names no node of the tree; the path stays where it was.
+        unit.error = err::kUndefinedHeader;
         return unit;
     }
     unit.nodes = absolute ? std::vector<std::string>{} : path;

@@ -241,7 +241,7 @@ TEST(Qv3310, StopAnsweringAfterFallsSilent)
     EXPECT_EQ(i.qv->takeReply(), std::nullopt);
     EXPECT_EQ(i.qv->nextReplyAt(), std::nullopt);
     EXPECT_TRUE(i.qv->silent());
-    EXPECT_EQ(i.qv->received().back(), "*IDN?");
+    EXPECT_EQ(i.received().back(), "*IDN?");
 }
 
 TEST(Qv3310, ProgramConfigurationReadsBack)
@@ -312,7 +312,7 @@ TEST(Qv3310, DeviceClearDropsTheReplyAndKeepsEverythingElse)
     i.send("*IDN?");
     i.qv->deviceClear();
     EXPECT_EQ(i.qv->takeReply(), std::nullopt);
-    EXPECT_EQ(i.qv->received().back(), Qv3310::kDeviceClearEntry);
+    EXPECT_EQ(i.received().back(), MessageLog::kDeviceClearEntry);
     i.at(6s);
     EXPECT_EQ(i.query("DATA:POIN?"), "+20"); // the scan ran on
     EXPECT_EQ(i.errors(), (std::vector<int>{-113, -420}));
@@ -324,7 +324,7 @@ TEST(Qv3310, RecordsEveryMessageInOrder)
     i.send("*RST;*OPC?");
     i.qv->deviceClear();
     i.send("BOGUS");
-    EXPECT_EQ(i.qv->received(), (std::vector<std::string>{"*RST;*OPC?", "(device clear)", "BOGUS"}));
+    EXPECT_EQ(i.received(), (std::vector<std::string>{"*RST;*OPC?", "(device clear)", "BOGUS"}));
 }
 
 TEST(Qv3310, DateAndTimeRunOnTheInstrumentClock)
