@@ -30,9 +30,10 @@ public:
     {
         if (m_baudRate <= 0)
             return Duration::zero();
-        // In whole nanoseconds from the count, so long replies gather no rounding error.
+        // In whole nanoseconds from the count, so long replies gather no rounding error; rounded
+        // up, so that the last character has wholly left when the time is up.
         const auto bits = static_cast<long long>(characters) * m_bitsPerCharacter;
-        return Duration(bits * 1'000'000'000LL / m_baudRate);
+        return Duration((bits * 1'000'000'000LL + m_baudRate - 1) / m_baudRate);
     }
 
     /// @p characters read from the controller at @p now, following those read before: when the

@@ -12,8 +12,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "sim/qv3310.h"
 #include "sim/simsession.h"
@@ -154,8 +156,8 @@ void PtyServer::readLine()
     }
     if (buffer[0] == TIOCPKT_DATA)
         take(std::string_view(buffer + 1, size_t(n) - 1), m_options.paced);
-    else if (buffer[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE))
-        clearLine(false);
+    else if (buffer[0] & TIOCPKT_FLUSHWRITE)
+        clearLine(); // the client dropped what it had not sent: a clear (our own flushes drop only its input)
 }
 
 void PtyServer::take(std::string_view bytes, bool paced)
@@ -237,27 +239,33 @@ void PtyServer::readClientEvents()
                 return;
             failed("reading the events of " + m_devicePath);
         }
+        std::vector<std::uint32_t> masks;
         for (ssize_t i = 0; i < n;) {
             const auto *event = reinterpret_cast<const inotify_event *>(buffer + i);
-            if (event->mask & IN_OPEN)
-                ++m_clients;
-            if (event->mask & IN_CLOSE) {
-                if (--m_clients <= 0) {
-                    m_clients = 0;
-                    clearLine(true);
-                }
-            }
-            if (event->mask & IN_Q_OVERFLOW) // events lost: count afresh from nobody
-                m_clients = 0;
+            masks.push_back(event->mask);
             i += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+        for (std::size_t i = 0; i < masks.size(); ++i) {
+            if (masks[i] & IN_OPEN)
+                ++m_clients;
+            if ((masks[i] & IN_CLOSE) && --m_clients <= 0) {
+                m_clients = 0;
+                // What is waiting on the line is the last client's, unless a new one has come
+                // already: then it may be the newcomer's first command, which must not be lost.
+                const bool reopened = std::any_of(masks.begin() + static_cast<std::ptrdiff_t>(i) + 1, masks.end(),
+                                                  [](std::uint32_t mask) { return (mask & IN_OPEN) != 0; });
+                clientGone(!reopened);
+            }
+            if (masks[i] & IN_Q_OVERFLOW) // events lost: count afresh from nobody
+                m_clients = 0;
         }
     }
 }
 
-void PtyServer::clearLine(bool carryOutReceived)
+void PtyServer::clientGone(bool drain)
 {
-    if (carryOutReceived) {
-        // What the client sent before it went is carried out; only its replies are lost.
+    // What the client sent before it went is carried out; only its replies are lost.
+    if (drain) {
         char buffer[kReadChunk + 1];
         for (;;) {
             const ssize_t n = ::read(m_master, buffer, sizeof buffer);
@@ -266,9 +274,15 @@ void PtyServer::clearLine(bool carryOutReceived)
             if (buffer[0] == TIOCPKT_DATA)
                 take(std::string_view(buffer + 1, size_t(n) - 1), false);
         }
-        for (const Message &message : m_received)
-            m_instrument.receive(message.text);
     }
+    for (const Message &message : m_received)
+        m_instrument.receive(message.text);
+    m_received.clear();
+    clearLine();
+}
+
+void PtyServer::clearLine()
+{
     m_received.clear();
     m_framer.clear();
     m_output.clear();

@@ -64,8 +64,11 @@ private:
     void startReply();
     void writeDue();
     void readClientEvents();
-    /// The last client has gone, or the line was flushed: drop what is on its way.
-    void clearLine(bool carryOutReceived);
+    /// The last client has gone: carry out what it sent (with @p drain, also what the terminal
+    /// still holds), then clear the line.
+    void clientGone(bool drain);
+    /// A device clear: drops the commands not carried out, a half-received one, and every reply.
+    void clearLine();
     /// When something next falls due on the instrument's clock; Duration::max() when nothing does.
     sim::Clock::Duration nextDue() const;
 

@@ -318,6 +318,46 @@ TEST(Qv3310, DeviceClearDropsTheReplyAndKeepsEverythingElse)
     EXPECT_EQ(i.errors(), (std::vector<int>{-113, -420}));
 }
 
+TEST(Qv3310, ACommandLineLongerThanTheInputBufferIsRefusedWhole)
+{
+    struct Case
+    {
+        std::size_t length;
+        const char *count; ///< TRIG:COUN? afterwards
+        std::vector<int> errors;
+    };
+    const Case cases[] = {
+        {Qv3310::kInputBufferSize, "+3.00000000E+00", {}},
+        {Qv3310::kInputBufferSize + 1, "+1.00000000E+00", {-363}},
+        {10 * Qv3310::kInputBufferSize, "+1.00000000E+00", {-363}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.length);
+        Instrument i;
+        std::string message = "TRIG:COUN 3;*IDN?";
+        message.resize(c.length, ' ');
+        i.send(message);
+        EXPECT_EQ(i.qv->nextReplyAt().has_value(), c.errors.empty()) << "*IDN? ran";
+        if (c.errors.empty()) {
+            const std::string identification = i.qv->takeReply().value_or("");
+            EXPECT_EQ(identification, i.query("*IDN?"));
+        }
+        EXPECT_EQ(i.query("TRIG:COUN?"), c.count);
+        EXPECT_EQ(i.errors(), c.errors);
+    }
+}
+
+TEST(Qv3310, KeepsNoHistoryOfItsOwn)
+{
+    Instrument i;
+    i.qv->setObserver(nullptr);
+    i.send("*RST");
+    EXPECT_TRUE(i.received().empty());
+    i.qv->setObserver(i.log);
+    i.send("*CLS");
+    EXPECT_EQ(i.received(), (std::vector<std::string>{"*CLS"}));
+}
+
 TEST(Qv3310, RecordsEveryMessageInOrder)
 {
     Instrument i;
