@@ -529,7 +529,7 @@ void Qv3310::raise(int code, std::string_view info)
 void Qv3310::update()
 {
     if (m_scan && !m_scan->finished())
-        m_scan->advance(m_clock->now(), m_memory);
+        m_scan->advance(m_clock->now(), m_memory, kMemoryCapacity);
     while (m_memory.size() > kMemoryCapacity)
         m_memory.pop_front();
 }
