@@ -198,12 +198,19 @@ std::optional<long> parseInteger(std::string_view text)
 
 bool matchesMnemonic(std::string_view mnemonic, std::string_view input)
 {
-    std::string shortForm;
+    if (equalsIgnoringCase(input, mnemonic))
+        return true;
+    // The short form: the mnemonic's characters that are not lower case, in order. Compared in
+    // place, since every header is matched against the whole command table.
+    std::size_t i = 0;
     for (char c : mnemonic) {
-        if (!std::islower(static_cast<unsigned char>(c)))
-            shortForm += c;
+        if (std::islower(static_cast<unsigned char>(c)))
+            continue;
+        if (i == input.size() || upper(input[i]) != upper(c))
+            return false;
+        ++i;
     }
-    return equalsIgnoringCase(input, shortForm) || equalsIgnoringCase(input, mnemonic);
+    return i == input.size();
 }
 
 std::vector<ProgramUnit> parseProgramMessage(std::string_view message)
