@@ -93,6 +93,7 @@ void WholeRunVirtualClock(benchmark::State &state)
         auto clock = std::make_shared<sim::VirtualClock>();
         VirtualPlatform platform(clock);
         auto backend = simulator(clock);
+        const auto log = sim::MessageLog::attachedTo(*backend->instrument());
         auto window = std::make_unique<VISAComExample>(backend, platform);
         window->load();
         g_windowBuilt = true;
@@ -105,7 +106,7 @@ void WholeRunVirtualClock(benchmark::State &state)
             state.SkipWithError("the run did not list its 40 readings");
             break;
         }
-        for (const std::string &message : backend->instrument()->received())
+        for (const std::string &message : log->messages())
             polls += message == "DATA:POINTS?";
         modelledSeconds += std::chrono::duration<double>(clock->now()).count();
         window.reset();

@@ -1,6 +1,8 @@
 #include "sim/faults.h"
 
+#include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <charconv>
 #include <limits>
 #include <stdexcept>
@@ -44,81 +46,80 @@ int toErrorCode(std::string_view name, std::string_view value)
     return code;
 }
 
-void apply(Faults &faults, std::string_view item)
+void setErrorOn(Faults &faults, std::string_view value)
+{
+    const std::size_t slash = value.find('/');
+    Faults::ErrorOn errorOn{std::string(trimmed(value.substr(0, slash))), -222};
+    if (errorOn.header.empty())
+        throw std::invalid_argument("fault \"error-on\" needs a command header");
+    if (slash != std::string_view::npos)
+        errorOn.code = toErrorCode("error-on", trimmed(value.substr(slash + 1)));
+    faults.errorOn.push_back(std::move(errorOn));
+}
+
+void setQueuedErrors(Faults &faults, std::string_view value)
+{
+    // More than a full queue only ever shows as the overflow marker.
+    const int count = toInteger("queued-errors", value, 0, kMaxQueuedErrors);
+    const std::vector<int> &cycle = Faults::queuedErrorCycle();
+    for (int i = 0; i < count; ++i)
+        faults.queuedErrors.push_back(cycle[static_cast<std::size_t>(i) % cycle.size()]);
+}
+
+using Kind = Faults::Kind;
+
+const Kind kKinds[] = {
+    {"wrong-model", "", "*IDN? names another model (QV3320)", true,
+     [](Faults &f, std::string_view) { f.model = Faults::kWrongModel; }},
+    {"model", "NAME", "*IDN? names model NAME", true,
+     [](Faults &f, std::string_view v) { f.model = std::string(v); }},
+    {"wrong-module", "", "slot 100 holds another module (QV3392)", true,
+     [](Faults &f, std::string_view) { f.module = Faults::kWrongModule; }},
+    {"module", "NAME", "slot 100 holds module NAME", true,
+     [](Faults &f, std::string_view v) { f.module = std::string(v); }},
+    {"no-dmm", "", "no DMM installed", true, [](Faults &f, std::string_view) { f.noDmm = true; }},
+    {"dmm-off", "", "DMM installed but switched off", true, [](Faults &f, std::string_view) { f.dmmOff = true; }},
+    {"queued-errors", "N", "N errors waiting at power-on (-113, -221, -222, -224, -102, ...)", true, setQueuedErrors},
+    {"queued-error", "CODE", "one error CODE waiting at power-on (may repeat)", true,
+     [](Faults &f, std::string_view v) { f.queuedErrors.push_back(toErrorCode("queued-error", v)); }},
+    {"no-answer", "", "executes commands but never replies (reads time out)", true,
+     [](Faults &f, std::string_view) { f.noAnswer = true; }},
+    {"absent", "", "no instrument answers at any address", false,
+     [](Faults &f, std::string_view) { f.absent = true; }},
+    {"error-on", "HEADER[/CODE]", "that command fails with CODE (default -222), e.g. error-on=TRIG:TIM", true,
+     setErrorOn},
+    {"scan-never-completes", "", "the last reading of a scan is never taken", true,
+     [](Faults &f, std::string_view) { f.scanNeverCompletes = true; }},
+    {"extra-readings", "", "a scan stores one reading too many, with its last one", true,
+     [](Faults &f, std::string_view) { f.extraReadings = true; }},
+    {"missing-field", "", "reading records lack their channel field", true,
+     [](Faults &f, std::string_view) { f.missingField = true; }},
+    {"stop-answering-after", "N", "handles N program messages, then falls silent", true,
+     [](Faults &f, std::string_view v) { f.stopAnsweringAfter = toInteger("stop-answering-after", v, 0); }},
+};
+
+void apply(Faults &faults, std::string_view item, bool instrumentOnly)
 {
     const std::size_t equals = item.find('=');
     const std::string name(trimmed(item.substr(0, equals)));
     const bool hasValue = equals != std::string_view::npos;
     const std::string_view value = hasValue ? trimmed(item.substr(equals + 1)) : std::string_view{};
 
-    const auto noValue = [&] {
-        if (hasValue)
-            throw std::invalid_argument("fault \"" + name + "\" takes no value");
-    };
-    const auto needValue = [&] {
-        if (value.empty())
-            throw std::invalid_argument("fault \"" + name + "\" needs a value: " + name + "=...");
-    };
-
-    if (name == "wrong-model") {
-        noValue();
-        faults.model = Faults::kWrongModel;
-    } else if (name == "model") {
-        needValue();
-        faults.model = std::string(value);
-    } else if (name == "wrong-module") {
-        noValue();
-        faults.module = Faults::kWrongModule;
-    } else if (name == "module") {
-        needValue();
-        faults.module = std::string(value);
-    } else if (name == "no-dmm") {
-        noValue();
-        faults.noDmm = true;
-    } else if (name == "dmm-off") {
-        noValue();
-        faults.dmmOff = true;
-    } else if (name == "queued-errors") {
-        needValue();
-        // More than a full queue only ever shows as the overflow marker.
-        const int count = toInteger(name, value, 0, kMaxQueuedErrors);
-        const std::vector<int> &cycle = Faults::queuedErrorCycle();
-        for (int i = 0; i < count; ++i)
-            faults.queuedErrors.push_back(cycle[static_cast<std::size_t>(i) % cycle.size()]);
-    } else if (name == "queued-error") {
-        needValue();
-        faults.queuedErrors.push_back(toErrorCode(name, value));
-    } else if (name == "no-answer") {
-        noValue();
-        faults.noAnswer = true;
-    } else if (name == "absent") {
-        noValue();
-        faults.absent = true;
-    } else if (name == "error-on") {
-        needValue();
-        const std::size_t slash = value.find('/');
-        Faults::ErrorOn errorOn{std::string(trimmed(value.substr(0, slash))), -222};
-        if (errorOn.header.empty())
-            throw std::invalid_argument("fault \"error-on\" needs a command header");
-        if (slash != std::string_view::npos)
-            errorOn.code = toErrorCode(name, trimmed(value.substr(slash + 1)));
-        faults.errorOn.push_back(std::move(errorOn));
-    } else if (name == "scan-never-completes") {
-        noValue();
-        faults.scanNeverCompletes = true;
-    } else if (name == "extra-readings") {
-        noValue();
-        faults.extraReadings = true;
-    } else if (name == "missing-field") {
-        noValue();
-        faults.missingField = true;
-    } else if (name == "stop-answering-after") {
-        needValue();
-        faults.stopAnsweringAfter = toInteger(name, value, 0);
-    } else {
-        throw std::invalid_argument("unknown fault \"" + name + "\" (known faults:\n" + Faults::help()
+    const auto kind = std::find_if(std::begin(kKinds), std::end(kKinds), [&](const Kind &k) { return k.name == name; });
+    if (kind == std::end(kKinds)) {
+        throw std::invalid_argument("unknown fault \"" + name + "\" (known faults:\n" + Faults::help(instrumentOnly)
                                     + ")");
     }
+    if (kind->value.empty() && hasValue)
+        throw std::invalid_argument("fault \"" + name + "\" takes no value");
+    if (!kind->value.empty() && value.empty())
+        throw std::invalid_argument("fault \"" + name + "\" needs a value: " + kind->usage());
+    if (instrumentOnly && !kind->inInstrument) {
+        throw std::invalid_argument("fault \"" + name + "\" cannot be served: it acts on the addresses of "
+                                    "qvscan's built-in simulator, not on the instrument (to rehearse a missing "
+                                    "instrument, point the client at a device nobody serves)");
+    }
+    kind->apply(faults, value);
 }
 
 } // namespace
@@ -129,7 +130,17 @@ const std::vector<int> &Faults::queuedErrorCycle()
     return cycle;
 }
 
-Faults Faults::parse(const std::vector<std::string> &items)
+std::string Faults::Kind::usage() const
+{
+    return value.empty() ? std::string(name) : std::string(name) + "=" + std::string(value);
+}
+
+std::span<const Faults::Kind> Faults::kinds()
+{
+    return kKinds;
+}
+
+Faults Faults::parse(const std::vector<std::string> &items, bool instrumentOnly)
 {
     Faults faults;
     for (const std::string &item : items) {
@@ -137,7 +148,7 @@ Faults Faults::parse(const std::vector<std::string> &items)
         for (;;) {
             const std::size_t comma = rest.find(',');
             if (const std::string_view one = trimmed(rest.substr(0, comma)); !one.empty())
-                apply(faults, one);
+                apply(faults, one, instrumentOnly);
             if (comma == std::string_view::npos)
                 break;
             rest.remove_prefix(comma + 1);
@@ -146,23 +157,19 @@ Faults Faults::parse(const std::vector<std::string> &items)
     return faults;
 }
 
-std::string Faults::help()
+std::string Faults::help(bool instrumentOnly)
 {
-    return "  wrong-model             *IDN? names another model (QV3320)\n"
-           "  model=NAME              *IDN? names model NAME\n"
-           "  wrong-module            slot 100 holds another module (QV3392)\n"
-           "  module=NAME             slot 100 holds module NAME\n"
-           "  no-dmm                  no DMM installed\n"
-           "  dmm-off                 DMM installed but switched off\n"
-           "  queued-errors=N         N errors waiting at power-on (-113, -221, -222, -224, -102, ...)\n"
-           "  queued-error=CODE       one error CODE waiting at power-on (may repeat)\n"
-           "  no-answer               executes commands but never replies\n"
-           "  absent                  no instrument answers at any address\n"
-           "  error-on=HEADER[/CODE]  that command fails with CODE (default -222), e.g. error-on=TRIG:TIM\n"
-           "  scan-never-completes    the last reading of a scan is never taken\n"
-           "  extra-readings          a scan stores one reading too many, with its last one\n"
-           "  missing-field           reading records lack their channel field\n"
-           "  stop-answering-after=N  handles N program messages, then falls silent\n";
+    std::size_t width = 0;
+    for (const Kind &kind : kKinds)
+        width = std::max(width, kind.usage().size());
+    std::string text;
+    for (const Kind &kind : kKinds) {
+        if (instrumentOnly && !kind.inInstrument)
+            continue;
+        const std::string usage = kind.usage();
+        text += "  " + usage + std::string(width + 2 - usage.size(), ' ') + std::string(kind.help) + "\n";
+    }
+    return text;
 }
 
 } // namespace sim

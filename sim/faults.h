@@ -1,7 +1,9 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sim {
@@ -42,13 +44,34 @@ struct Faults
     /// Error numbers queued by "queued-errors=N", repeated in this order.
     static const std::vector<int> &queuedErrorCycle();
 
+    /// @brief One fault a user can name: the table that the parser, --help and the README's list
+    /// of faults all follow.
+    struct Kind
+    {
+        std::string_view name;
+        std::string_view value; ///< what follows "=", as help shows it ("N", "NAME"); empty: none
+        std::string_view help;
+        /// True when the instrument itself acts on it; false when only the simulated backend
+        /// does ("absent": no address answers), so a server of the instrument cannot.
+        bool inInstrument = true;
+        /// Records the fault in @p faults; @p value is trimmed and, when the kind takes one, not empty.
+        void (*apply)(Faults &faults, std::string_view value) = nullptr;
+
+        /// "name" or "name=VALUE", as users write it.
+        std::string usage() const;
+    };
+
+    /// Every fault, in the order help lists them.
+    static std::span<const Kind> kinds();
+
     /// Reads items such as "no-dmm", "queued-errors=2", "error-on=TRIG:TIM/-221"; an item may
     /// hold several faults separated by commas. Throws std::invalid_argument naming an unknown
-    /// fault or a bad value.
-    static Faults parse(const std::vector<std::string> &items);
+    /// fault or a bad value, and with @p instrumentOnly also a fault the instrument itself does
+    /// not act on.
+    static Faults parse(const std::vector<std::string> &items, bool instrumentOnly = false);
 
-    /// One line per fault, for --help.
-    static std::string help();
+    /// One line per fault, for --help; with @p instrumentOnly only those the instrument acts on.
+    static std::string help(bool instrumentOnly = false);
 
     bool operator==(const Faults &) const = default;
 };

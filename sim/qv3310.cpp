@@ -414,10 +414,16 @@ bool Qv3310::silent() const
 
 void Qv3310::receive(std::string_view message)
 {
-    m_received.emplace_back(message);
+    if (m_observer)
+        m_observer->messageReceived(message);
     if (silent())
         return;
     ++m_messagesHandled;
+    if (message.size() > kInputBufferSize) {
+        // As an instrument whose buffer overflows: the whole line is lost, nothing of it runs.
+        raise(err::kInputBufferOverrun, std::to_string(message.size()) + " bytes");
+        return;
+    }
     const std::vector<scpi::ProgramUnit> units = scpi::parseProgramMessage(message);
     if (units.empty())
         return;
@@ -491,7 +497,8 @@ std::optional<Clock::Duration> Qv3310::nextReplyAt() const
 
 void Qv3310::deviceClear()
 {
-    m_received.emplace_back(kDeviceClearEntry);
+    if (m_observer)
+        m_observer->deviceCleared();
     if (silent())
         return;
     m_output.reset();
@@ -522,7 +529,7 @@ void Qv3310::raise(int code, std::string_view info)
 void Qv3310::update()
 {
     if (m_scan && !m_scan->finished())
-        m_scan->advance(m_clock->now(), m_memory);
+        m_scan->advance(m_clock->now(), m_memory, kMemoryCapacity);
     while (m_memory.size() > kMemoryCapacity)
         m_memory.pop_front();
 }

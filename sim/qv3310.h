@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sim/clock.h"
@@ -44,8 +45,17 @@ public:
     static constexpr int kChannelCount = kLastChannel - kFirstChannel + 1;
     /// Readings the memory holds; beyond it the oldest are overwritten.
     static constexpr std::size_t kMemoryCapacity = 50000;
-    /// How a device clear shows in received().
-    static constexpr const char *kDeviceClearEntry = "(device clear)";
+    /// Bytes the input buffer holds: a longer program message is refused whole (-363).
+    static constexpr std::size_t kInputBufferSize = 4096;
+
+    /// @brief Watches what the instrument is sent; the instrument itself keeps no history.
+    class Observer
+    {
+    public:
+        virtual ~Observer() = default;
+        virtual void messageReceived(std::string_view message) = 0;
+        virtual void deviceCleared() = 0;
+    };
 
     explicit Qv3310(std::shared_ptr<Clock> clock, Faults faults = {});
     ~Qv3310();
@@ -66,8 +76,8 @@ public:
     /// IEEE 488.2 device clear: drops pending input and output, stops nothing else.
     void deviceClear();
 
-    /// Every program message in order; a device clear appears as kDeviceClearEntry.
-    const std::vector<std::string> &received() const { return m_received; }
+    /// Tells @p observer of every message and device clear from now on; nullptr detaches it.
+    void setObserver(std::shared_ptr<Observer> observer) { m_observer = std::move(observer); }
 
     int openSessions() const { return m_openSessions; }
     void sessionOpened() { ++m_openSessions; }
@@ -164,9 +174,33 @@ private:
     Clock::Duration m_replyNotBefore{}; ///< set by *OPC? while a message runs
 
     Clock::Duration m_civilAtStart{}; ///< local time when the clock read zero
-    std::vector<std::string> m_received;
+    std::shared_ptr<Observer> m_observer;
     std::size_t m_messagesHandled = 0;
     int m_openSessions = 0;
+};
+
+/// @brief An Observer that keeps every program message in order, a device clear as
+/// kDeviceClearEntry: what tests and benchmarks compare with what a controller sent.
+class MessageLog final : public Qv3310::Observer
+{
+public:
+    static constexpr const char *kDeviceClearEntry = "(device clear)";
+
+    /// A log attached to @p instrument.
+    static std::shared_ptr<MessageLog> attachedTo(Qv3310 &instrument)
+    {
+        auto log = std::make_shared<MessageLog>();
+        instrument.setObserver(log);
+        return log;
+    }
+
+    void messageReceived(std::string_view message) override { m_messages.emplace_back(message); }
+    void deviceCleared() override { m_messages.emplace_back(kDeviceClearEntry); }
+
+    const std::vector<std::string> &messages() const { return m_messages; }
+
+private:
+    std::vector<std::string> m_messages;
 };
 
 } // namespace sim

@@ -131,8 +131,9 @@ void ScanRun::run(Clock::Duration now, Store &&store)
     }
 }
 
-void ScanRun::advance(Clock::Duration now, std::deque<Reading> &stored)
+void ScanRun::advance(Clock::Duration now, std::deque<Reading> &stored, std::size_t keep)
 {
+    skipOverwrittenPasses(now, keep);
     run(now, [&](const Step &step, Clock::Duration at, bool twice) {
         const Reading reading{simulatedValue(step.channel, step.config, at), at, step.channel};
         stored.push_back(reading);
@@ -156,13 +157,80 @@ std::optional<Clock::Duration> ScanRun::completion() const
 {
     if (m_finished)
         return m_lastFinish;
-    if (!m_completion) {
-        ScanRun ahead = *this;
-        ahead.run(Clock::Duration::max(), [](const Step &, Clock::Duration, bool) {});
-        // Empty when it waits for a trigger, or never completes.
-        m_completion = ahead.m_finished ? std::optional(ahead.m_lastFinish) : std::nullopt;
-    }
+    if (m_options.neverCompletes)
+        return std::nullopt;
+    if (!m_completion)
+        m_completion = projectedCompletion();
     return *m_completion;
+}
+
+std::optional<Clock::Duration> ScanRun::projectedCompletion() const
+{
+    const std::optional<Clock::Duration> last = finishOfPass(m_options.passes - 1 - m_pass);
+    if (last == Clock::Duration::max())
+        return std::nullopt; // beyond the clock's range: never
+    return last;
+}
+
+std::optional<Clock::Duration> ScanRun::finishOfPass(long long k) const
+{
+    // In closed form: walking 50,000 passes ahead for every "*OPC?" would stall the instrument.
+    const std::optional<Clock::Duration> current = m_passStart ? m_passStart : startOfPass(m_pass);
+    if (!current)
+        return std::nullopt; // waiting for a trigger
+    const Clock::Duration passTime = m_finishOffsets.back();
+    const Clock::Duration finish = later(*current, 1, passTime);
+    if (k == 0)
+        return finish;
+    switch (m_options.source) {
+    case TriggerSource::Immediate:
+        return later(finish, k, passTime);
+    case TriggerSource::Timer: {
+        // Pass m + k starts at the latest of: its own timer tick; the tick after pass m plus
+        // k - 1 pass times (passes longer than the timer run back to back); the end of pass m
+        // plus k - 1 pass times.
+        const Clock::Duration tick = later(m_start, m_pass + k, m_options.timer);
+        const Clock::Duration backToBack = later(later(m_start, m_pass + 1, m_options.timer), k - 1, passTime);
+        const Clock::Duration afterThis = later(finish, k - 1, passTime);
+        return later(std::max({tick, backToBack, afterThis}), 1, passTime);
+    }
+    case TriggerSource::Bus:
+    case TriggerSource::External:
+        return std::nullopt; // the next pass waits for a trigger
+    }
+    return std::nullopt;
+}
+
+void ScanRun::skipOverwrittenPasses(Clock::Duration now, std::size_t keep)
+{
+    if (m_finished || m_step != 0 || keep == 0)
+        return;
+    const auto perPass = static_cast<long long>(m_steps.size());
+    // A scan that never takes its last reading has one fewer to cover with.
+    const std::size_t needed = keep + (m_options.neverCompletes ? 1 : 0);
+    const long long covering = static_cast<long long>((needed + m_steps.size() - 1) / m_steps.size());
+    const long long remaining = m_options.passes - 1 - m_pass; // passes after this one
+    if (keep >= static_cast<std::size_t>(perPass) * static_cast<std::size_t>(m_options.passes) || remaining < covering)
+        return;
+    // The first n passes can go unmade when the `covering` passes after them are done by now.
+    const auto doneBy = [&](long long k) {
+        const std::optional<Clock::Duration> finish = finishOfPass(k);
+        return finish && *finish != Clock::Duration::max() && *finish <= now;
+    };
+    long long low = 0; // doneBy(low - 1 + covering) holds, or low is 0
+    long long high = remaining - covering + 1;
+    while (low < high) {
+        const long long mid = low + (high - low + 1) / 2;
+        if (doneBy(mid - 1 + covering))
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    if (low == 0)
+        return;
+    m_lastFinish = *finishOfPass(low - 1);
+    m_pass += static_cast<int>(low);
+    m_passStart.reset();
 }
 
 } // namespace sim

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -74,8 +75,10 @@ public:
 
     ScanRun(std::vector<Step> steps, Options options, Clock::Duration start);
 
-    /// Stores, in order, every reading that has finished by @p now.
-    void advance(Clock::Duration now, std::deque<Reading> &stored);
+    /// Stores, in order, every reading that has finished by @p now; of those, only the last
+    /// @p keep need be stored, when older ones would be overwritten at once anyway.
+    void advance(Clock::Duration now, std::deque<Reading> &stored,
+                 std::size_t keep = std::numeric_limits<std::size_t>::max());
 
     /// A bus trigger at @p now (after advance(now)); false when the scan is not waiting for one.
     bool trigger(Clock::Duration now);
@@ -89,6 +92,11 @@ public:
 
 private:
     std::optional<Clock::Duration> startOfPass(int pass) const;
+    std::optional<Clock::Duration> projectedCompletion() const;
+    /// When pass m_pass + @p k ends, from where the scan stands; empty when it waits for a trigger.
+    std::optional<Clock::Duration> finishOfPass(long long k) const;
+    /// Passes over without making their readings, when at least @p keep later ones are done by @p now.
+    void skipOverwrittenPasses(Clock::Duration now, std::size_t keep);
     template<class Store>
     void run(Clock::Duration now, Store &&store);
 
@@ -102,8 +110,7 @@ private:
     std::optional<Clock::Duration> m_passStart;
     Clock::Duration m_lastFinish{};
     bool m_finished = false;
-    /// completion(), worked out once: walking a long scan ahead for every "*OPC?" would stall the
-    /// instrument. Only a trigger changes the timeline.
+    /// completion(), worked out once. Only a trigger changes the timeline.
     mutable std::optional<std::optional<Clock::Duration>> m_completion;
 };
 

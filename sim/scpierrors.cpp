@@ -10,7 +10,7 @@ namespace sim::scpi {
 
 namespace {
 
-constexpr std::array<std::pair<int, std::string_view>, 48> kMessages{{
+constexpr std::array<std::pair<int, std::string_view>, 49> kMessages{{
     {0, "No error"},
     {-100, "Command error"},
     {-101, "Invalid character"},
@@ -55,6 +55,7 @@ constexpr std::array<std::pair<int, std::string_view>, 48> kMessages{{
     {-310, "System error"},
     {-330, "Self-test failed"},
     {-350, "Queue overflow"},
+    {-363, "Input buffer overrun"},
     {-400, "Query error"},
     {-410, "Query INTERRUPTED"},
     {-420, "Query UNTERMINATED"},

@@ -31,6 +31,7 @@ inline constexpr int kDataStale = -230;
 inline constexpr int kHardwareMissing = -241;
 inline constexpr int kDeviceSpecific = -300;
 inline constexpr int kQueueOverflow = -350;
+inline constexpr int kInputBufferOverrun = -363;
 inline constexpr int kQuery = -400;
 inline constexpr int kQueryInterrupted = -410;
 inline constexpr int kQueryUnterminated = -420;

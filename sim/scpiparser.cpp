@@ -17,6 +17,9 @@ namespace {
 constexpr long kMaxChannelsInList = 10000;
 /// Channel numbers are slot*100 + channel; anything longer is not a channel.
 constexpr long kMaxChannelNumber = 9999;
+/// Deeper than any header of the instrument's tree. The path rule lets each relative header
+/// lengthen the path, so without a bound "A:A;A:A;..." would build ever longer headers.
+constexpr std::size_t kMaxHeaderNodes = 16;
 
 bool isWhitespace(char c)
 {
@@ -160,6 +163,12 @@ ProgramUnit parseUnit(std::string_view text, std::vector<std::string> &path)
         unit.nodes = std::move(mnemonics);
         return unit;
     }
+    const std::size_t depth = (absolute ? 0 : path.size()) + mnemonics.size();
+    if (depth > kMaxHeaderNodes) {
+        // Names no node of the tree; the path stays where it was.
+        unit.error = err::kUndefinedHeader;
+        return unit;
+    }
     unit.nodes = absolute ? std::vector<std::string>{} : path;
     unit.nodes.insert(unit.nodes.end(), mnemonics.begin(), mnemonics.end());
     path.assign(unit.nodes.begin(), unit.nodes.end() - 1);
@@ -189,12 +198,19 @@ std::optional<long> parseInteger(std::string_view text)
 
 bool matchesMnemonic(std::string_view mnemonic, std::string_view input)
 {
-    std::string shortForm;
+    if (equalsIgnoringCase(input, mnemonic))
+        return true;
+    // The short form: the mnemonic's characters that are not lower case, in order. Compared in
+    // place, since every header is matched against the whole command table.
+    std::size_t i = 0;
     for (char c : mnemonic) {
-        if (!std::islower(static_cast<unsigned char>(c)))
-            shortForm += c;
+        if (std::islower(static_cast<unsigned char>(c)))
+            continue;
+        if (i == input.size() || upper(input[i]) != upper(c))
+            return false;
+        ++i;
     }
-    return equalsIgnoringCase(input, shortForm) || equalsIgnoringCase(input, mnemonic);
+    return i == input.size();
 }
 
 std::vector<ProgramUnit> parseProgramMessage(std::string_view message)

@@ -13,6 +13,7 @@ SimSession::SimSession(std::shared_ptr<Qv3310> instrument, visa::ResourceName na
     , m_name(std::move(name))
     , m_canonical(m_name.canonical())
     , m_options(std::move(options))
+    , m_input(isSerial(), Qv3310::kInputBufferSize)
 {
     m_instrument->sessionOpened();
 }
@@ -31,16 +32,14 @@ void SimSession::Write(std::string_view data, bool end)
 {
     requireOpen("Write");
     spend(data.size());
-    m_input.append(data);
-    // LF ends a program message on either line (IEEE 488.2 accepts NL, NL+END and END).
-    for (std::size_t lf = m_input.find('\n'); lf != std::string::npos; lf = m_input.find('\n')) {
-        std::string message = m_input.substr(0, lf);
-        m_input.erase(0, lf + 1);
-        deliver(std::move(message));
+    for (const std::string &message : m_input.feed(data))
+        deliver(message);
+    // END with the last byte ends one on GPIB (IEEE 488.2 accepts NL, NL+END and END); a serial
+    // line has no END, only its terminators.
+    if (end && !isSerial()) {
+        if (std::optional<std::string> message = m_input.end())
+            deliver(*message);
     }
-    // END with the last byte ends one on GPIB; a serial line has no END, only the LF.
-    if (end && !isSerial() && !m_input.empty())
-        deliver(std::exchange(m_input, {}));
 }
 
 std::string SimSession::Read()
@@ -102,10 +101,8 @@ void SimSession::spend(std::size_t characters)
     m_instrument->clock().sleepFor(time);
 }
 
-void SimSession::deliver(std::string message)
+void SimSession::deliver(const std::string &message)
 {
-    if (!message.empty() && message.back() == '\r')
-        message.pop_back();
     m_instrument->receive(message);
 }
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "sim/clock.h"
+#include "sim/messageframer.h"
 #include "visa/resourcename.h"
 #include "visa/session.h"
 #include "visa/sessionoptions.h"
@@ -17,8 +18,8 @@ class Qv3310;
 ///
 /// It frames bytes into program messages and replies into terminated text, and spends on the
 /// instrument's clock the time each bus transaction takes, so a controller polling in a tight loop
-/// sleeps on a real clock and advances a virtual one. Program messages end at LF, or on GPIB at
-/// END; replies end with LF on GPIB and CR LF on a serial line.
+/// sleeps on a real clock and advances a virtual one. Program messages end at LF, on a serial line
+/// also at a lone CR, and on GPIB at END; replies end with LF on GPIB and CR LF on a serial line.
 class SimSession final : public visa::IMessage
 {
 public:
@@ -44,13 +45,13 @@ private:
     void requireOpen(const char *operation) const;
     /// Lets the time of one transaction carrying @p characters pass.
     void spend(std::size_t characters);
-    void deliver(std::string message);
+    void deliver(const std::string &message);
 
     std::shared_ptr<Qv3310> m_instrument;
     visa::ResourceName m_name;
     std::string m_canonical;
     visa::SessionOptions m_options;
-    std::string m_input; ///< bytes of a program message not yet complete
+    MessageFramer m_input; ///< holds a program message not yet complete
     bool m_open = true;
 };
 

@@ -43,7 +43,7 @@ TEST_P(TypedAddress, GetsTheProgramsOutcomeOrAClearRefusal)
     EXPECT_TRUE(platform.messages.front().contains(c.message)) << platform.messages.front().toStdString();
     EXPECT_LT(platform.messages.front().size(), 400) << "a refusal stays readable";
     EXPECT_TRUE(window->ended());
-    EXPECT_TRUE(instrument->received().empty());
+    EXPECT_TRUE(log->messages().empty());
 }
 
 const QString kLong = "GPIB0::" + QString(5000, '9');

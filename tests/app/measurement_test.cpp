@@ -333,6 +333,7 @@ protected:
         std::unique_ptr<std::FILE, int (*)(std::FILE *)> err(std::tmpfile(), &std::fclose);
         batchPlatform = std::make_unique<BatchPlatform>(err.get());
         instrument = std::make_shared<sim::Qv3310>(clock, sim::Faults::parse(faults));
+        log = sim::MessageLog::attachedTo(*instrument);
         backend = std::make_shared<RecordingBackend>(std::make_shared<sim::SimulatedBackend>(instrument));
         window = std::make_unique<VISAComExample>(backend, *batchPlatform);
         const int status = runBatch(*window, *batchPlatform, out.get());

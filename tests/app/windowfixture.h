@@ -138,6 +138,7 @@ protected:
     void start(const std::vector<std::string> &faults = {})
     {
         instrument = std::make_shared<sim::Qv3310>(clock, sim::Faults::parse(faults));
+        log = sim::MessageLog::attachedTo(*instrument);
         backend = std::make_shared<RecordingBackend>(std::make_shared<sim::SimulatedBackend>(instrument));
         window = std::make_unique<VISAComExample>(backend, platform);
         window->load();
@@ -154,7 +155,7 @@ protected:
     /// Program messages the instrument received, from the @p from-th on.
     std::vector<std::string> received(size_t from = 0) const
     {
-        const auto &all = instrument->received();
+        const auto &all = log->messages();
         return {all.begin() + std::min(from, all.size()), all.end()};
     }
 
@@ -167,6 +168,7 @@ protected:
     std::shared_ptr<sim::VirtualClock> clock = std::make_shared<sim::VirtualClock>();
     RecordingPlatform platform{clock};
     std::shared_ptr<sim::Qv3310> instrument;
+    std::shared_ptr<sim::MessageLog> log;
     std::shared_ptr<RecordingBackend> backend;
     std::unique_ptr<VISAComExample> window;
 };

@@ -9,9 +9,20 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <numeric>
 #include <sstream>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -20,6 +31,8 @@ using ::testing::HasSubstr;
 
 constexpr int kStartLimitMs = 10'000;
 constexpr int kRunLimitMs = 120'000;
+/// The instrument's clock in these tests: a fifteen-second scan in 0.15 s, at the line's pace.
+const QStringList kFastClock{QStringLiteral("--time-scale"), QStringLiteral("100")};
 
 /// @brief qvscan-sim running for one test, ended with SIGTERM.
 class SimServer
@@ -42,6 +55,14 @@ public:
 
     /// The pseudo-terminal it serves on; empty when it did not start.
     const QString &device() const { return m_device; }
+    qint64 pid() const { return m_process.processId(); }
+
+    /// Waits for the end after a signal; true when it ended by itself with status 0.
+    bool waitForCleanEnd()
+    {
+        return m_process.waitForFinished(kStartLimitMs) && m_process.exitStatus() == QProcess::NormalExit
+               && m_process.exitCode() == 0;
+    }
 
     /// Sends SIGTERM and waits; true when it ended by itself with status 0.
     bool stop()
@@ -57,6 +78,75 @@ public:
 private:
     QProcess m_process;
     QString m_device;
+};
+
+/// @brief A client of the pseudo-terminal, as a terminal program or a serial library has it.
+class Client
+{
+public:
+    explicit Client(const QString &device)
+        : m_fd(::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY))
+    {
+    }
+    ~Client() { close(); }
+    Client(const Client &) = delete;
+    Client &operator=(const Client &) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    void close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+    bool send(std::string_view bytes)
+    {
+        while (!bytes.empty()) {
+            const ssize_t n = ::write(m_fd, bytes.data(), bytes.size());
+            if (n <= 0)
+                return false;
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+
+    /// True once something is there to read, within the limit.
+    bool waitForInput()
+    {
+        pollfd fd{m_fd, POLLIN, 0};
+        return ::poll(&fd, 1, kStartLimitMs) == 1;
+    }
+
+    /// One reply line with its CR LF; what came when the limit ran out.
+    std::string readLine()
+    {
+        std::string line;
+        while (!line.ends_with('\n') && waitForInput()) {
+            char c = 0;
+            if (::read(m_fd, &c, 1) != 1)
+                break;
+            line += c;
+        }
+        return line;
+    }
+
+    /// True once nothing waits to be read, within the limit: the server drops what the last
+    /// client left as soon as it notices the close, which may be just after the next one opens.
+    bool waitUntilNothingWaits()
+    {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
+        int waiting = 0;
+        while (::ioctl(m_fd, FIONREAD, &waiting) == 0 && waiting > 0 && std::chrono::steady_clock::now() < limit)
+            ::usleep(1000);
+        return waiting == 0;
+    }
+
+    /// Drops what this client has not sent and not read, as a serial library's clear does.
+    void flush() { tcflush(m_fd, TCIOFLUSH); }
+
+private:
+    int m_fd;
 };
 
 struct BatchRun
@@ -90,7 +180,7 @@ BatchRun runBatch(const QString &device)
 
 TEST(EndToEnd, ABatchRunOverThePseudoTerminalListsFortyReadings)
 {
-    SimServer server;
+    SimServer server(kFastClock);
     ASSERT_FALSE(server.device().isEmpty()) << "qvscan-sim printed no device path";
     const BatchRun run = runBatch(server.device());
     ASSERT_TRUE(run.finished) << "qvscan did not finish; stderr:\n" << run.err;
@@ -113,7 +203,7 @@ TEST(EndToEnd, ABatchRunOverThePseudoTerminalListsFortyReadings)
 TEST(EndToEnd, AnInstrumentFallingSilentMidRunEndsWithATimeOutNamingTheResource)
 {
     // Forty messages take the run past "INITiate" into the wait for the scan.
-    SimServer server({QStringLiteral("--fault"), QStringLiteral("stop-answering-after=40")});
+    SimServer server(kFastClock + QStringList{QStringLiteral("--fault"), QStringLiteral("stop-answering-after=40")});
     ASSERT_FALSE(server.device().isEmpty()) << "qvscan-sim printed no device path";
     const BatchRun run = runBatch(server.device());
     ASSERT_TRUE(run.finished) << "qvscan hung; stderr:\n" << run.err;
@@ -194,6 +284,167 @@ TEST(EndToEnd, TheServerRefusesAnUnknownFault)
     ASSERT_TRUE(server.waitForFinished(kStartLimitMs));
     EXPECT_EQ(server.exitCode(), 2);
     EXPECT_THAT(server.readAllStandardError().toStdString(), HasSubstr("no-such-fault"));
+}
+
+TEST(EndToEnd, TheServerAnswersATerminalsEnter)
+{
+    SimServer server(kFastClock);
+    Client terminal(server.device());
+    ASSERT_TRUE(terminal.isOpen());
+    for (const char *enter : {"\r", "\r\n", "\n"}) {
+        SCOPED_TRACE(::testing::PrintToString(enter));
+        ASSERT_TRUE(terminal.send(std::string("*IDN?") + enter));
+        EXPECT_EQ(terminal.readLine(), "QVTEK,QV3310,QV26001729,2.04-1.01-1.00\r\n");
+    }
+    ASSERT_TRUE(terminal.send("SYST:ERR?\r"));
+    EXPECT_EQ(terminal.readLine(), "+0,\"No error\"\r\n");
+}
+
+TEST(EndToEnd, ANewClientFindsNoRepliesNorHalfCommandsOfTheLastOne)
+{
+    SimServer server(kFastClock);
+    {
+        Client careless(server.device());
+        ASSERT_TRUE(careless.send("*IDN?\nSYST:CTYP? 100\n*ID"));
+        ASSERT_TRUE(careless.waitForInput()); // replies waiting, never read
+    }
+    Client next(server.device());
+    EXPECT_TRUE(next.waitUntilNothingWaits()) << "the last client's replies are still there";
+    ASSERT_TRUE(next.send("SYST:ERR?\n"));
+    EXPECT_EQ(next.readLine(), "+0,\"No error\"\r\n");
+}
+
+TEST(EndToEnd, AClientsFlushIsADeviceClear)
+{
+    SimServer server(kFastClock);
+    Client client(server.device());
+    ASSERT_TRUE(client.send("*IDN?\n*ID"));
+    ASSERT_TRUE(client.waitForInput());
+    client.flush();
+    ASSERT_TRUE(client.send("SYST:ERR?\n"));
+    EXPECT_EQ(client.readLine(), "+0,\"No error\"\r\n");
+}
+
+TEST(EndToEnd, AMegabyteCommandLineIsRefusedAndTheNextAnswered)
+{
+    SimServer server({QStringLiteral("--fast")});
+    Client client(server.device());
+    std::string message;
+    while (message.size() < 1024 * 1024)
+        message += "A:A;";
+    ASSERT_TRUE(client.send(message + "\nSYST:ERR?\n"));
+    EXPECT_THAT(client.readLine(), ::testing::StartsWith("-363,\"Input buffer overrun"));
+    ASSERT_TRUE(client.send("SYST:ERR?\n"));
+    EXPECT_EQ(client.readLine(), "+0,\"No error\"\r\n");
+}
+
+/// What the symbolic link @p link points at; empty when it is none.
+QString linkTarget(const QString &link)
+{
+    return QFileInfo(link).isSymLink() ? QFileInfo(link).symLinkTarget() : QString();
+}
+
+struct Refusal
+{
+    int exitCode = -1;
+    std::string err;
+};
+
+/// Runs qvscan-sim with @p arguments, expecting it to refuse and end by itself.
+Refusal refusedServer(const QStringList &arguments)
+{
+    QProcess server;
+    server.start(QStringLiteral(QVSCAN_SIM_PATH), arguments);
+    Refusal refusal;
+    if (!server.waitForFinished(kStartLimitMs)) {
+        server.kill();
+        server.waitForFinished();
+        return refusal;
+    }
+    refusal.exitCode = server.exitStatus() == QProcess::NormalExit ? server.exitCode() : -1;
+    refusal.err = server.readAllStandardError().toStdString();
+    return refusal;
+}
+
+TEST(EndToEnd, TheServerNeverTakesOverWhatIsNotAStaleLink)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("qv3310"));
+
+    // A file that is not a link stays as it is.
+    std::ofstream(link.toStdString()) << "data\n";
+    const Refusal onFile = refusedServer({QStringLiteral("--link"), link});
+    EXPECT_EQ(onFile.exitCode, 1);
+    EXPECT_THAT(onFile.err, AllOf(HasSubstr(link.toStdString()), HasSubstr("other than a symbolic link")));
+    EXPECT_TRUE(QFileInfo(link).isFile() && !QFileInfo(link).isSymLink());
+    ASSERT_TRUE(QFile::remove(link));
+
+    // Another server's live link stays that server's, and goes when it ends.
+    SimServer first({QStringLiteral("--link"), link});
+    ASSERT_FALSE(first.device().isEmpty());
+    const Refusal second = refusedServer({QStringLiteral("--link"), link});
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_THAT(second.err, AllOf(HasSubstr("in use"), HasSubstr(first.device().toStdString())));
+    EXPECT_EQ(linkTarget(link), first.device());
+    EXPECT_TRUE(first.stop());
+    EXPECT_FALSE(QFileInfo(link).isSymLink());
+}
+
+TEST(EndToEnd, TheServerReplacesAStaleLinkAndRemovesOnlyItsOwn)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("qv3310"));
+    ASSERT_EQ(::symlink("/dev/pts/nonexistent-device", link.toLocal8Bit().constData()), 0);
+
+    SimServer server({QStringLiteral("--link"), link});
+    ASSERT_FALSE(server.device().isEmpty());
+    EXPECT_EQ(linkTarget(link), server.device());
+
+    // Someone points the link elsewhere meanwhile: the server leaves it alone at its end.
+    const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+    std::ofstream(elsewhere.toStdString()) << "x\n";
+    ASSERT_TRUE(QFile::remove(link));
+    ASSERT_TRUE(QFile::link(elsewhere, link));
+    EXPECT_TRUE(server.stop());
+    EXPECT_EQ(linkTarget(link), elsewhere);
+}
+
+TEST(EndToEnd, HangUpEndsTheServerCleanlyAndRemovesItsLink)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("qv3310"));
+    SimServer server({QStringLiteral("--link"), link});
+    ASSERT_FALSE(server.device().isEmpty());
+    ASSERT_EQ(::kill(static_cast<pid_t>(server.pid()), SIGHUP), 0);
+    EXPECT_TRUE(server.waitForCleanEnd());
+    EXPECT_FALSE(QFileInfo(link).isSymLink());
+}
+
+TEST(EndToEnd, TheServersUsageErrorsExitWithTwoAndSayWhatIsWrong)
+{
+    struct Case
+    {
+        QStringList arguments;
+        const char *says;
+    };
+    const Case cases[] = {
+        {{"--bogus"}, "bogus"},
+        {{"stray"}, "unexpected argument: stray"},
+        {{"--time-scale", "0"}, "--time-scale"},
+        {{"--time-scale", "fast"}, "--time-scale"},
+        {{"--fault", "no-such-fault"}, "no-such-fault"},
+        {{"--fault", "absent"}, "\"absent\" cannot be served"},
+        {{"--fault", "error-on=NO:SUCH:COMMAND"}, "NO:SUCH:COMMAND"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const Refusal refusal = refusedServer(c.arguments);
+        EXPECT_EQ(refusal.exitCode, 2);
+        EXPECT_THAT(refusal.err, HasSubstr(c.says));
+    }
 }
 
 } // namespace

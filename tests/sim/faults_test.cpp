@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <fstream>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -66,6 +69,78 @@ TEST(Faults, RefusesUnknownNamesAndBadValuesNamingThem)
             EXPECT_NE(std::string(e.what()).find(named), std::string::npos) << e.what();
         }
     }
+}
+
+/// A value each kind that takes one accepts.
+std::string sampleValue(std::string_view value)
+{
+    if (value == "NAME")
+        return "QV2700";
+    if (value == "HEADER[/CODE]")
+        return "TRIG:TIM/-221";
+    if (value == "CODE")
+        return "-310";
+    return "3";
+}
+
+TEST(Faults, EveryKindOfTheTableHasAnEffectOfItsOwn)
+{
+    std::set<std::string> names;
+    for (const Faults::Kind &kind : Faults::kinds()) {
+        SCOPED_TRACE(std::string(kind.name));
+        EXPECT_TRUE(names.insert(std::string(kind.name)).second) << "named twice";
+        const std::string item = kind.value.empty() ? std::string(kind.name)
+                                                    : std::string(kind.name) + "=" + sampleValue(kind.value);
+        EXPECT_NE(Faults::parse({item}), Faults{}) << item << " changes nothing";
+        EXPECT_FALSE(kind.help.empty());
+    }
+    EXPECT_EQ(names.size(), 15U);
+}
+
+TEST(Faults, AServerOfTheInstrumentRefusesWhatOnlyTheBuiltInSimulatorDoes)
+{
+    for (const Faults::Kind &kind : Faults::kinds()) {
+        if (kind.inInstrument)
+            continue;
+        SCOPED_TRACE(std::string(kind.name));
+        EXPECT_THROW(Faults::parse({std::string(kind.name)}, true), std::invalid_argument);
+        EXPECT_NO_THROW(Faults::parse({std::string(kind.name)}));
+        EXPECT_EQ(Faults::help(true).find("  " + kind.usage() + " "), std::string::npos);
+        EXPECT_NE(Faults::help().find("  " + kind.usage() + " "), std::string::npos);
+    }
+    try {
+        Faults::parse({"no-dmm,absent"}, true);
+        ADD_FAILURE() << "absent was accepted";
+    } catch (const std::invalid_argument &e) {
+        EXPECT_NE(std::string(e.what()).find("\"absent\""), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(Faults::parse({"no-dmm"}, true).noDmm, true);
+}
+
+TEST(Faults, TheReadmeListsExactlyTheFaultsOfTheTable)
+{
+    std::ifstream readme(QVSCAN_README);
+    ASSERT_TRUE(readme) << "cannot read " << QVSCAN_README;
+    // The rows after the head "| fault | ...": first column `usage`, second the help text.
+    std::vector<std::string> listed;
+    bool inTable = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line.starts_with("| fault |")) {
+            inTable = true;
+            continue;
+        }
+        if (!inTable || line.starts_with("| ---"))
+            continue;
+        if (!line.starts_with("| `"))
+            break;
+        const std::size_t end = line.find('`', 3);
+        ASSERT_NE(end, std::string::npos) << line;
+        listed.push_back(line.substr(3, end - 3));
+    }
+    std::vector<std::string> table;
+    for (const Faults::Kind &kind : Faults::kinds())
+        table.push_back(kind.usage());
+    EXPECT_EQ(listed, table);
 }
 
 TEST(Faults, HelpListsEveryName)

@@ -24,8 +24,12 @@ public:
     explicit Instrument(Faults faults = {})
         : clock(std::make_shared<VirtualClock>())
         , qv(std::make_shared<Qv3310>(clock, std::move(faults)))
+        , log(MessageLog::attachedTo(*qv))
     {
     }
+
+    /// Every message the instrument was sent, device clears included.
+    const std::vector<std::string> &received() const { return log->messages(); }
 
     void send(std::string_view message) { qv->receive(message); }
 
@@ -57,6 +61,7 @@ public:
 
     std::shared_ptr<VirtualClock> clock;
     std::shared_ptr<Qv3310> qv;
+    std::shared_ptr<MessageLog> log;
 };
 
 /// The thirteen configuration commands of the program's scan, as it sends them.

@@ -241,7 +241,7 @@ TEST(Qv3310, StopAnsweringAfterFallsSilent)
     EXPECT_EQ(i.qv->takeReply(), std::nullopt);
     EXPECT_EQ(i.qv->nextReplyAt(), std::nullopt);
     EXPECT_TRUE(i.qv->silent());
-    EXPECT_EQ(i.qv->received().back(), "*IDN?");
+    EXPECT_EQ(i.received().back(), "*IDN?");
 }
 
 TEST(Qv3310, ProgramConfigurationReadsBack)
@@ -312,10 +312,50 @@ TEST(Qv3310, DeviceClearDropsTheReplyAndKeepsEverythingElse)
     i.send("*IDN?");
     i.qv->deviceClear();
     EXPECT_EQ(i.qv->takeReply(), std::nullopt);
-    EXPECT_EQ(i.qv->received().back(), Qv3310::kDeviceClearEntry);
+    EXPECT_EQ(i.received().back(), MessageLog::kDeviceClearEntry);
     i.at(6s);
     EXPECT_EQ(i.query("DATA:POIN?"), "+20"); // the scan ran on
     EXPECT_EQ(i.errors(), (std::vector<int>{-113, -420}));
+}
+
+TEST(Qv3310, ACommandLineLongerThanTheInputBufferIsRefusedWhole)
+{
+    struct Case
+    {
+        std::size_t length;
+        const char *count; ///< TRIG:COUN? afterwards
+        std::vector<int> errors;
+    };
+    const Case cases[] = {
+        {Qv3310::kInputBufferSize, "+3.00000000E+00", {}},
+        {Qv3310::kInputBufferSize + 1, "+1.00000000E+00", {-363}},
+        {10 * Qv3310::kInputBufferSize, "+1.00000000E+00", {-363}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.length);
+        Instrument i;
+        std::string message = "TRIG:COUN 3;*IDN?";
+        message.resize(c.length, ' ');
+        i.send(message);
+        EXPECT_EQ(i.qv->nextReplyAt().has_value(), c.errors.empty()) << "*IDN? ran";
+        if (c.errors.empty()) {
+            const std::string identification = i.qv->takeReply().value_or("");
+            EXPECT_EQ(identification, i.query("*IDN?"));
+        }
+        EXPECT_EQ(i.query("TRIG:COUN?"), c.count);
+        EXPECT_EQ(i.errors(), c.errors);
+    }
+}
+
+TEST(Qv3310, KeepsNoHistoryOfItsOwn)
+{
+    Instrument i;
+    i.qv->setObserver(nullptr);
+    i.send("*RST");
+    EXPECT_TRUE(i.received().empty());
+    i.qv->setObserver(i.log);
+    i.send("*CLS");
+    EXPECT_EQ(i.received(), (std::vector<std::string>{"*CLS"}));
 }
 
 TEST(Qv3310, RecordsEveryMessageInOrder)
@@ -324,7 +364,7 @@ TEST(Qv3310, RecordsEveryMessageInOrder)
     i.send("*RST;*OPC?");
     i.qv->deviceClear();
     i.send("BOGUS");
-    EXPECT_EQ(i.qv->received(), (std::vector<std::string>{"*RST;*OPC?", "(device clear)", "BOGUS"}));
+    EXPECT_EQ(i.received(), (std::vector<std::string>{"*RST;*OPC?", "(device clear)", "BOGUS"}));
 }
 
 TEST(Qv3310, DateAndTimeRunOnTheInstrumentClock)

@@ -1,5 +1,8 @@
 #include <chrono>
 #include <cmath>
+#include <algorithm>
+#include <deque>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -176,6 +179,139 @@ TEST_F(ProgramScan, OpcAnswersWhenTheScanIsDone)
     i.at(kScanEnd);
     EXPECT_EQ(i.qv->takeReply(), "1");
     EXPECT_EQ(i.errors(), std::vector<int>{}); // waiting was no unterminated read
+}
+
+TEST(ScanCompletion, IsWhenTheLastReadingIsStoredFromAnyPointOfTheScan)
+{
+    struct Case
+    {
+        const char *name;
+        std::vector<double> delays; ///< per channel, seconds (plus 20 ms of integration each)
+        int passes;
+        TriggerSource source;
+        Clock::Duration timer;
+    };
+    const Case cases[] = {
+        {"immediate", {0.1, 0.25, 0}, 7, TriggerSource::Immediate, 0s},
+        {"timer longer than a pass", {0.1, 0.25, 0}, 7, TriggerSource::Timer, 2s},
+        {"timer shorter than a pass", {0.5, 0.7}, 6, TriggerSource::Timer, 1s},
+        {"timer as long as a pass", {0.48}, 5, TriggerSource::Timer, 500ms},
+        {"timer zero", {0.01, 0.02}, 9, TriggerSource::Timer, 0s},
+        {"one pass", {0.3}, 1, TriggerSource::Timer, 10s},
+        {"the program's scan", std::vector<double>(20, 0.25), 2, TriggerSource::Timer, 10s},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ScanRun::Step> steps;
+        for (std::size_t k = 0; k < c.delays.size(); ++k) {
+            ChannelConfig config;
+            config.delaySeconds = c.delays[k];
+            steps.push_back({101 + static_cast<int>(k), config});
+        }
+        ScanRun::Options options;
+        options.passes = c.passes;
+        options.source = c.source;
+        options.timer = c.timer;
+        const ScanRun scan(steps, options, 3s);
+
+        // The time of the last reading, found by letting the whole scan run.
+        ScanRun walked = scan;
+        std::deque<Reading> all;
+        walked.advance(Clock::Duration::max() - 1ns, all);
+        ASSERT_TRUE(walked.finished());
+        ASSERT_EQ(all.size(), c.delays.size() * static_cast<std::size_t>(c.passes));
+        const Clock::Duration last = all.back().time;
+
+        // Asked at the start and after every reading, in a pass and between passes alike.
+        for (std::size_t taken = 0; taken <= all.size(); ++taken) {
+            ScanRun partly = scan;
+            std::deque<Reading> stored;
+            if (taken > 0)
+                partly.advance(all[taken - 1].time, stored);
+            ASSERT_EQ(stored.size(), taken);
+            EXPECT_EQ(partly.completion(), std::optional(last)) << "after " << taken << " readings";
+        }
+    }
+}
+
+TEST(ScanMemory, ReadingsThatWouldBeOverwrittenAtOnceAreNotMadeAndNothingElseChanges)
+{
+    struct Case
+    {
+        const char *name;
+        TriggerSource source;
+        Clock::Duration timer;
+        bool neverCompletes;
+        bool extraReading;
+    };
+    const Case cases[] = {
+        {"immediate", TriggerSource::Immediate, 0s, false, false},
+        {"timer longer than a pass", TriggerSource::Timer, 100ms, false, false},
+        {"timer shorter than a pass", TriggerSource::Timer, 30ms, false, false},
+        {"never completes", TriggerSource::Immediate, 0s, true, false},
+        {"extra reading", TriggerSource::Timer, 100ms, false, true},
+    };
+    constexpr std::size_t kKeep = 50;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ScanRun::Step> steps;
+        for (int k = 0; k < 3; ++k) {
+            ChannelConfig config;
+            config.delaySeconds = 0.01 * k;
+            steps.push_back({101 + k, config});
+        }
+        ScanRun::Options options;
+        options.passes = 400;
+        options.source = c.source;
+        options.timer = c.timer;
+        options.neverCompletes = c.neverCompletes;
+        options.extraReading = c.extraReading;
+        ScanRun whole(steps, options, 1s);
+        ScanRun kept = whole;
+        std::deque<Reading> all;
+        std::deque<Reading> last;
+        // Looked at now and then, as polls do, until long after the end.
+        for (const Clock::Duration at : std::initializer_list<Clock::Duration>{1s, 1500ms, 5s, 5001ms, 20s, 60s, 600s}) {
+            whole.advance(at, all);
+            kept.advance(at, last, kKeep);
+            while (last.size() > kKeep)
+                last.pop_front();
+            const std::size_t compared = std::min(all.size(), kKeep);
+            ASSERT_EQ(last.size(), compared) << "at " << at.count();
+            for (std::size_t k = 0; k < compared; ++k) {
+                const Reading &expected = all[all.size() - compared + k];
+                EXPECT_EQ(last[k].time, expected.time);
+                EXPECT_EQ(last[k].channel, expected.channel);
+                EXPECT_EQ(last[k].value, expected.value);
+            }
+            EXPECT_EQ(kept.finished(), whole.finished());
+            EXPECT_EQ(kept.completion(), whole.completion());
+        }
+        EXPECT_GT(all.size(), 1000U);
+    }
+}
+
+TEST(ScanCompletion, NeverForAScanBeyondTheClockOrWaitingForATrigger)
+{
+    ChannelConfig config;
+    config.delaySeconds = 60;
+    ScanRun::Options timed;
+    timed.passes = 50000;
+    timed.source = TriggerSource::Timer;
+    timed.timer = std::chrono::seconds(359999) * 1000; // past the range of the clock in all
+    EXPECT_EQ(ScanRun({{101, config}}, timed, 0s).completion(), std::nullopt);
+
+    ScanRun::Options bus;
+    bus.passes = 2;
+    bus.source = TriggerSource::Bus;
+    ScanRun waiting({{101, config}}, bus, 0s);
+    EXPECT_EQ(waiting.completion(), std::nullopt);
+    ASSERT_TRUE(waiting.trigger(1s));
+    EXPECT_EQ(waiting.completion(), std::nullopt); // the second pass needs its own trigger
+    bus.passes = 1;
+    ScanRun once({{101, config}}, bus, 0s);
+    ASSERT_TRUE(once.trigger(1s));
+    EXPECT_EQ(once.completion(), std::optional(1s + config.measurementTime()));
 }
 
 TEST_F(ProgramScan, AbortStopsTheScanAndKeepsItsReadings)

@@ -76,6 +76,32 @@ TEST(ProgramMessage, FollowsTheSemicolonPathRule)
         EXPECT_EQ(headers(c.message), c.expected) << c.message;
 }
 
+TEST(ProgramMessage, AHeaderDeeperThanAnyOfTheTreeIsUndefinedAndLeavesThePath)
+{
+    // Each "A:A" continues at the node the one before left: the path would grow without end.
+    std::string message;
+    for (int i = 0; i < 40; ++i)
+        message += "A:A;";
+    message += "B";
+    const std::vector<ProgramUnit> units = parseProgramMessage(message);
+    ASSERT_EQ(units.size(), 41U);
+    std::size_t refused = 0;
+    for (const ProgramUnit &unit : units) {
+        EXPECT_LE(unit.nodes.size(), 16U) << unit.header;
+        refused += unit.error == err::kUndefinedHeader;
+    }
+    EXPECT_EQ(refused, 40U - 15U);
+    std::vector<std::string> last(15, "A"); // the path the fifteenth "A:A" left
+    last.push_back("B");
+    EXPECT_EQ(units.back().nodes, last);
+
+    // The deepest header of the instrument and a relative one after it still resolve.
+    const auto deep = parseProgramMessage("SENS:TEMP:TRAN:TC:RJUN:TYPE INT,(@101);TYPE? (@101)");
+    ASSERT_EQ(deep.size(), 2U);
+    EXPECT_EQ(deep[1].nodes, (std::vector<std::string>{"SENS", "TEMP", "TRAN", "TC", "RJUN", "TYPE"}));
+    EXPECT_EQ(deep[1].error, err::kNone);
+}
+
 TEST(ProgramMessage, SplitsParametersOutsideStringsAndChannelLists)
 {
     const auto units = parseProgramMessage("CONF:TEMP TCouple , J,(@101,105,110:112);DISP:TEXT \"a;b,c\"");

@@ -61,7 +61,7 @@ class Terminators : public ::testing::TestWithParam<Line>
 protected:
     Bench bench;
     std::unique_ptr<visa::IMessage> session = bench.open(GetParam().resource);
-    const std::vector<std::string> &received() const { return bench.instrument.qv->received(); }
+    const std::vector<std::string> &received() const { return bench.instrument.received(); }
 };
 
 TEST_P(Terminators, RepliesEndWithTheLinesTerminator)
@@ -89,13 +89,13 @@ TEST(SimSession, EndCompletesAMessageOnGpibOnly)
     Bench bench;
     const auto gpib = bench.open("GPIB0::9");
     gpib->Write("*RST", true);
-    EXPECT_EQ(bench.instrument.qv->received(), std::vector<std::string>{"*RST"});
+    EXPECT_EQ(bench.instrument.received(), std::vector<std::string>{"*RST"});
 
     const auto serial = bench.open("ASRL1::INSTR");
     serial->Write("*CLS", true);
-    EXPECT_EQ(bench.instrument.qv->received().size(), 1U); // a serial line has no END
+    EXPECT_EQ(bench.instrument.received().size(), 1U); // a serial line has no END
     serial->Write("\n", true);
-    EXPECT_EQ(bench.instrument.qv->received().back(), "*CLS");
+    EXPECT_EQ(bench.instrument.received().back(), "*CLS");
 }
 
 struct TimeoutCase
@@ -196,7 +196,7 @@ TEST(SimSession, ClearDropsPendingInputAndOutput)
     EXPECT_THROW(session->Read(), visa::VisaError);
     session->Write("TRIG:COUN?\n", true);
     EXPECT_EQ(session->Read(), "+1.00000000E+00\n");
-    EXPECT_EQ(bench.instrument.qv->received(),
+    EXPECT_EQ(bench.instrument.received(),
               (std::vector<std::string>{"(device clear)", "*IDN?", "(device clear)", "TRIG:COUN?"}));
 }
 
@@ -221,7 +221,7 @@ TEST(SimSession, ClosedSessionRefusesEverythingButClose)
             EXPECT_NE(e.cause().find("closed"), std::string::npos);
         }
     }
-    EXPECT_TRUE(bench.instrument.qv->received().empty());
+    EXPECT_TRUE(bench.instrument.received().empty());
 }
 
 TEST(SimSession, InstrumentCountsOpenSessions)
