@@ -99,6 +99,8 @@ int main(int argc, char **argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     server.terminate();
+    if (!server.waitForFinished(5000))
+        server.kill();
     server.waitForFinished();
     return 0;
 }

@@ -15,8 +15,8 @@ class GpibBackend : public Backend
 {
 public:
     static constexpr const char *kDefaultLibrary = "libgpib.so.0";
-    /// The time-out of a session whose option text sets none.
-    static constexpr int kDefaultTimeoutMs = 10000;
+    /// The time-out of a session whose option text sets none: the same as on every bus.
+    static constexpr int kDefaultTimeoutMs = SessionOptions::kDefaultTimeoutMs;
 
     /// @p libraryPath is linux-gpib's library; tests give a stand-in.
     explicit GpibBackend(std::string libraryPath = kDefaultLibrary);

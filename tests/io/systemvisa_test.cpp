@@ -76,10 +76,12 @@ TEST_F(SystemVisaTest, OpenMapsTheOptionTextOntoAttributes)
          "BaudRate = 9600 ; DataBits = 7 ; Parity = ASRL_PAR_EVEN ; StopBits = ASRL_STOP_TWO ; "
          "FlowControl = ASRL_FLOW_RTS_CTS ; EndIn = ASRL_END_NONE ; EndOut = ASRL_END_TERMCHAR ; "
          "TerminationCharacter = 13",
-         {"2 0x3FFF0018 13", "2 0x3FFF0038 0", "2 0x3FFF0016 1", "2 0x3FFF0021 9600", "2 0x3FFF0022 7",
+         {"2 0x3FFF001A 10000", "2 0x3FFF0018 13", "2 0x3FFF0038 0", "2 0x3FFF0016 1", "2 0x3FFF0021 9600",
+          "2 0x3FFF0022 7",
           "2 0x3FFF0023 2", "2 0x3FFF0024 20", "2 0x3FFF0025 2", "2 0x3FFF00B3 0", "2 0x3FFF00B4 2"}},
-        // A GPIB session gets no serial attributes, and no time-out unless the text sets one.
-        {"GPIB0::9", "", {"2 0x3FFF0018 10", "2 0x3FFF0038 0", "2 0x3FFF0016 1"}},
+        // A GPIB session gets no serial attributes, and the same 10 s time-out as every bus when
+        // the text sets none, never the library's own default.
+        {"GPIB0::9", "", {"2 0x3FFF001A 10000", "2 0x3FFF0018 10", "2 0x3FFF0038 0", "2 0x3FFF0016 1"}},
         {"GPIB0::9", "Timeout = 500 ; SendEndEnabled = FALSE",
          {"2 0x3FFF001A 500", "2 0x3FFF0018 10", "2 0x3FFF0038 0", "2 0x3FFF0016 0"}},
     };
