@@ -2,12 +2,14 @@
 #include <QLineEdit>
 
 #include <cstdio>
+#include <iostream>
 #include <memory>
 
 #include "app/batch.h"
 #include "app/commandline.h"
 #include "app/iolibrary.h"
 #include "app/platform.h"
+#include "app/resourcelisting.h"
 #include "app/visacomexample.h"
 
 namespace {
@@ -27,6 +29,11 @@ CommandLine readCommandLine(int argc, char **argv)
 int main(int argc, char **argv)
 {
     const CommandLine options = readCommandLine(argc, argv);
+    if (options.listResources) {
+        // No window: the listing must work on a machine without a display.
+        QCoreApplication core(argc, argv);
+        return listResources(options, ListingPlaces{}, std::cout);
+    }
     if (options.batch && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 

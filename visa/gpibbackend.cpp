@@ -25,6 +25,7 @@ struct GpibBackend::Library
     IbclrFn ibclr = nullptr;
     IbonlFn ibonl = nullptr;
     IbeotFn ibeot = nullptr; ///< only needed for a write without END; older libraries may lack it
+    IblnFn ibln = nullptr; ///< only needed to look for listeners
     ThreadIbstaFn threadIbsta = nullptr;
     ThreadIberrFn threadIberr = nullptr;
     ThreadIbcntlFn threadIbcntl = nullptr;
@@ -38,6 +39,7 @@ struct GpibBackend::Library
         ibclr = lib->function<IbclrFn>("ibclr");
         ibonl = lib->function<IbonlFn>("ibonl");
         ibeot = reinterpret_cast<IbeotFn>(lib->optionalSymbol("ibeot"));
+        ibln = reinterpret_cast<IblnFn>(lib->optionalSymbol("ibln"));
         threadIbsta = lib->function<ThreadIbstaFn>("ThreadIbsta");
         threadIberr = lib->function<ThreadIberrFn>("ThreadIberr");
         threadIbcntl = lib->function<ThreadIbcntlFn>("ThreadIbcntl");
@@ -184,6 +186,43 @@ GpibBackend::GpibBackend(std::string libraryPath)
 
 GpibBackend::~GpibBackend() = default;
 
+void GpibBackend::loadLibrary()
+{
+    if (!m_library)
+        m_library = std::make_shared<Library>(m_libraryPath);
+}
+
+std::vector<GpibBackend::Board> GpibBackend::findBoards(unsigned boards)
+{
+    loadLibrary();
+    std::vector<Board> found;
+    for (unsigned index = 0; index < boards; ++index) {
+        // A device descriptor at the board's own address 0 opens only when the board is there.
+        constexpr int kProbeTimeout = 11; // T1s
+        const int ud = m_library->ibdev(int(index), 0, 0, kProbeTimeout, 1, 0);
+        if (ud < 0)
+            continue;
+        Board board{index, {}, {}};
+        if (!m_library->ibln) {
+            board.note = m_library->lib->path() + " has no ibln to look for listeners with";
+        } else {
+            for (int pad = 1; pad <= 30; ++pad) {
+                short listener = 0;
+                const int status = m_library->ibln(ud, pad, NO_SAD, &listener);
+                if (status & ERR) {
+                    board.note = m_library->describe("ibln", status);
+                    break;
+                }
+                if (listener)
+                    board.listeners.push_back(unsigned(pad));
+            }
+        }
+        m_library->ibonl(ud, 0);
+        found.push_back(std::move(board));
+    }
+    return found;
+}
+
 int GpibBackend::timeoutCode(int ms)
 {
     // The upper bound of each code T10us .. T1000s, in microseconds.
@@ -203,13 +242,11 @@ std::unique_ptr<IMessage> GpibBackend::open(const ResourceName &name, const Sess
     const std::string resource = name.canonical();
     if (name.type != InterfaceType::Gpib)
         throw VisaError("Open", resource, "not a GPIB resource");
-    if (!m_library) {
-        try {
-            m_library = std::make_shared<Library>(m_libraryPath);
-        } catch (const std::runtime_error &e) {
-            throw VisaError("Open", resource, std::string("GPIB needs linux-gpib (") + kDefaultLibrary
-                                                  + ") or a VISA library: " + e.what());
-        }
+    try {
+        loadLibrary();
+    } catch (const std::runtime_error &e) {
+        throw VisaError("Open", resource, std::string("GPIB needs linux-gpib (") + kDefaultLibrary
+                                              + ") or a VISA library: " + e.what());
     }
 
     const int timeoutMs = IoTimeout::of(options).ms;

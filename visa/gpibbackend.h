@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "visa/session.h"
 
@@ -28,9 +29,23 @@ public:
     /// step; longer than 1000 s gives T1000s.
     static int timeoutCode(int ms);
 
+    /// @brief A board that answered, and the primary addresses where a listener answered.
+    struct Board
+    {
+        unsigned index = 0;
+        std::vector<unsigned> listeners;
+        std::string note; ///< why listeners could not be looked for, when they could not
+    };
+
+    /// The boards among 0 .. @p boards - 1 that linux-gpib can open, each with its listeners.
+    /// Throws std::runtime_error when linux-gpib cannot be loaded.
+    std::vector<Board> findBoards(unsigned boards);
+
     struct Library;
 
 private:
+    void loadLibrary();
+
     std::string m_libraryPath;
     std::shared_ptr<Library> m_library;
 };

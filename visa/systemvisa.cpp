@@ -236,31 +236,35 @@ const std::vector<std::string> &SystemVisaBackend::libraryNames()
         "libvisa.so.1",
         "/usr/local/vxipnp/linux/lib64/libvisa.so",
         "/usr/local/vxipnp/linux/lib/libvisa.so",
-        "librsvisa.so",
-        "/usr/lib/librsvisa.so",
-        "libiovisa.so",
-        "libktvisa32.so",
-        "/opt/keysight/iolibs/libktvisa32.so",
+        "/usr/local/vxipnp/linux/bin/libvisa.so",
     };
     return kNames;
 }
 
 std::shared_ptr<SystemVisaBackend> SystemVisaBackend::findInstalled(const std::vector<std::string> &names,
-                                                                    std::vector<std::string> *skipped)
+                                                                    std::vector<std::string> *skipped,
+                                                                    std::vector<LibraryAttempt> *tried)
 {
     for (const std::string &name : names) {
         // A name that does not load is simply not installed; one that loads but lacks a
         // function is a broken or foreign installation, worth telling about.
         try {
             SharedLibrary::open(name);
-        } catch (const std::runtime_error &) {
+        } catch (const std::runtime_error &e) {
+            if (tried)
+                tried->push_back({name, LibraryAttempt::Result::NotFound, e.what()});
             continue;
         }
         try {
-            return load(name);
+            auto found = load(name);
+            if (tried)
+                tried->push_back({name, LibraryAttempt::Result::Chosen, {}});
+            return found;
         } catch (const std::runtime_error &e) {
             if (skipped)
                 skipped->push_back(e.what());
+            if (tried)
+                tried->push_back({name, LibraryAttempt::Result::Unusable, e.what()});
         }
     }
     return nullptr;
