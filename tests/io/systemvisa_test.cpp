@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "fakelibrary.h"
+#include "readloopcases.h"
 #include "visa/systemvisa.h"
 #include "visa/visaapi.h"
 #include "visa/visaerror.h"
@@ -181,6 +182,34 @@ TEST_F(SystemVisaTest, DestroyingAnOpenSessionClosesIt)
 {
     open("GPIB0::9").reset();
     EXPECT_EQ(calls("viClose"), std::vector<std::string>{"2"});
+}
+
+TEST_F(SystemVisaTest, TheReadLoopJoinsPiecesAndSplitsReplies)
+{
+    const readloop::Send send = [this](const std::string &stream, std::size_t piece) {
+        fake.get<void (*)(unsigned)>("fakevisa_setReadChunk")(unsigned(piece));
+        reply(stream);
+    };
+    const readloop::Open openSession = [this] { return open("GPIB0::9", "TerminationCharacterEnabled = TRUE"); };
+    readloop::expectRepliesAsSent(send, openSession);
+    readloop::expectOverlongReplyRefused(send, openSession);
+}
+
+TEST_F(SystemVisaTest, EveryBusGetsTheSameTimeOutAndATimeOutSaysWhichApplied)
+{
+    const std::pair<const char *, const char *> cases[] = {{"GPIB0::9", ""}, {"ASRL1", ""}, {"GPIB0::9", "Timeout = 10000"}};
+    for (const auto &[resource, options] : cases) {
+        SCOPED_TRACE(resource + std::string(" ") + options);
+        reset();
+        backend = SystemVisaBackend::load(FAKEVISA_PATH);
+        auto session = open(resource, options);
+        EXPECT_THAT(calls("viSetAttribute"), ::testing::Contains("2 0x3FFF001A 10000"));
+        const std::string from = *options ? "(Timeout = 10000 in the option text)"
+                                          : "(the default; the option text sets no Timeout)";
+        EXPECT_THAT([&] { session->Read(); },
+                    ThrowsMessage<VisaError>(AllOf(HasSubstr("time-out after 10000 ms " + from),
+                                                   HasSubstr("Timeout expired before operation completed."))));
+    }
 }
 
 TEST(SystemVisaLoad, AnUnusableLibraryIsNamedWithTheReason)
