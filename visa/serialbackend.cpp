@@ -131,6 +131,7 @@ public:
     void Write(std::string_view data, bool /*end*/) override
     {
         checkOpen("Write");
+        checkDevice("Write");
         std::string appended;
         if (m_appendOnWrite && !data.ends_with(*m_appendOnWrite)) {
             appended = std::string(data) + *m_appendOnWrite;
@@ -161,6 +162,7 @@ public:
     std::string Read() override
     {
         checkOpen("Read");
+        checkDevice("Read");
         // While the window's event loop ran, Qt may have taken bytes off the line into its buffer.
         if (m_port.bytesAvailable() > 0) {
             const QByteArray early = m_port.readAll();
@@ -189,6 +191,15 @@ public:
     }
 
 private:
+    /// Qt closes a port whose device vanished while the event loop watched it; its descriptor
+    /// number may then belong to another file, so it must not be used again.
+    void checkDevice(const char *operation) const
+    {
+        if (!m_port.isOpen())
+            fail(operation, "the device " + m_device + " is gone or no longer works ("
+                                + m_port.errorString().toStdString() + ")");
+    }
+
     Chunk readChunk(char *buffer, size_t capacity, std::chrono::milliseconds remaining)
     {
         for (;;) {
