@@ -51,7 +51,8 @@ CommandLine CommandLine::parse(const QCoreApplication &app)
     const QCommandLineOption visaLibrary(
         QStringLiteral("visa-library"),
         QCoreApplication::translate("main", "Use the VISA library at <path> instead of searching for one "
-                                            "(libvisa.so, librsvisa.so, libiovisa.so, ...)."),
+                                            "(QVSCAN_VISA_LIBRARY names one too; the search tries libvisa.so "
+                                            "and the folders under /usr/local/vxipnp)."),
         QStringLiteral("path"));
     const QCommandLineOption builtinIo(
         QStringLiteral("builtin-io"),
@@ -67,7 +68,16 @@ CommandLine CommandLine::parse(const QCoreApplication &app)
         QStringLiteral("trace"),
         QCoreApplication::translate("main", "Write every command sent and every reply received to standard "
                                             "error, with the time since start and the resource."));
-    parser.addOptions({simulate, address, simFault, batch, visaLibrary, builtinIo, port, trace});
+    const QCommandLineOption listResources(
+        QStringLiteral("list-resources"),
+        QCoreApplication::translate("main", "Print which I/O library would be used and why, the serial ports "
+                                            "with their ASRL addresses and the GPIB boards that answer, then "
+                                            "exit; no window is opened."));
+    const QCommandLineOption probe(
+        QStringLiteral("probe"),
+        QCoreApplication::translate("main", "With --list-resources: send \"*IDN?\" to each resource found, with "
+                                            "a short time-out, and print the reply or the failure."));
+    parser.addOptions({simulate, address, simFault, batch, visaLibrary, builtinIo, port, trace, listResources, probe});
 
     if (!parser.parse(app.arguments()))
         usageError(parser.errorText());
@@ -87,7 +97,13 @@ CommandLine CommandLine::parse(const QCoreApplication &app)
     options.builtinIo = parser.isSet(builtinIo);
     options.ports = parser.values(port);
     options.trace = parser.isSet(trace);
+    options.listResources = parser.isSet(listResources);
+    options.probe = parser.isSet(probe);
 
+    if (options.probe && !options.listResources)
+        usageError(QStringLiteral("--probe needs --list-resources"));
+    if (options.listResources && options.batch)
+        usageError(QStringLiteral("--list-resources cannot be combined with --batch"));
     if (!options.simFaults.isEmpty() && !options.simulate)
         usageError(QStringLiteral("--sim-fault needs --simulate"));
     if (options.simulate && (parser.isSet(visaLibrary) || options.builtinIo || !options.ports.isEmpty()))

@@ -16,6 +16,8 @@ struct CommandLine
     bool builtinIo = false; ///< use the built-in serial and GPIB I/O even when a VISA library is installed
     QStringList ports; ///< "ASRLn=PATH" entries: the serial device of each port, for the built-in I/O
     bool trace = false; ///< every command and reply to standard error
+    bool listResources = false; ///< no window: print the I/O library chosen and the resources present
+    bool probe = false; ///< with listResources: ask each resource found for its identification
 
     /// Parses the arguments of @p app. --help and --version print and exit; a usage error prints
     /// the reason and exits with status 2.

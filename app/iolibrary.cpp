@@ -38,25 +38,40 @@ std::shared_ptr<visa::Backend> builtinIo(const CommandLine &options, const IoLib
     return std::make_shared<visa::BuiltinBackend>(std::move(ports), places.gpibLibrary);
 }
 
-std::shared_ptr<visa::Backend> realIo(const CommandLine &options, const IoLibraryPlaces &places)
+std::shared_ptr<visa::Backend> namedVisa(const std::string &path, const char *namedBy, IoChoice &choice)
 {
-    if (!options.visaLibrary.isEmpty()) {
-        try {
-            return visa::SystemVisaBackend::load(options.visaLibrary.toStdString());
-        } catch (const std::runtime_error &e) {
-            throw std::runtime_error(std::string("--visa-library: ") + e.what());
-        }
+    try {
+        auto visa = visa::SystemVisaBackend::load(path);
+        choice = {"VISA library " + path, std::string("named by ") + namedBy, {}};
+        return visa;
+    } catch (const std::runtime_error &e) {
+        throw std::runtime_error(std::string(namedBy) + ": " + e.what());
     }
-    if (options.builtinIo || !options.ports.isEmpty())
+}
+
+std::shared_ptr<visa::Backend> realIo(const CommandLine &options, const IoLibraryPlaces &places, IoChoice &choice)
+{
+    if (!options.visaLibrary.isEmpty())
+        return namedVisa(options.visaLibrary.toStdString(), "--visa-library", choice);
+    const std::string builtin = "built-in I/O (serial lines directly, GPIB through linux-gpib)";
+    if (options.builtinIo || !options.ports.isEmpty()) {
+        choice = {builtin, options.builtinIo ? "--builtin-io" : "--port implies --builtin-io", {}};
         return builtinIo(options, places);
+    }
+    if (!places.visaLibraryVariable.empty())
+        return namedVisa(places.visaLibraryVariable, "QVSCAN_VISA_LIBRARY", choice);
 
     std::vector<std::string> skipped;
-    auto visa = visa::SystemVisaBackend::findInstalled(places.visaLibraryNames, &skipped);
+    std::vector<visa::LibraryAttempt> tried;
+    auto visa = visa::SystemVisaBackend::findInstalled(places.visaLibraryNames, &skipped, &tried);
     if (places.notes)
         for (const std::string &why : skipped)
             *places.notes << "qvscan: not using a VISA library: " << why << '\n';
-    if (visa)
+    if (visa) {
+        choice = {"VISA library " + visa->libraryPath(), "the first VISA library the search found", tried};
         return visa;
+    }
+    choice = {builtin, "the search found no usable VISA library", tried};
     return builtinIo(options, places);
 }
 
@@ -64,13 +79,21 @@ std::shared_ptr<visa::Backend> realIo(const CommandLine &options, const IoLibrar
 
 IoLibraryPlaces IoLibraryPlaces::system()
 {
-    return {visa::SystemVisaBackend::libraryNames(), visa::GpibBackend::kDefaultLibrary, &std::cerr, &std::cerr};
+    return {visa::SystemVisaBackend::libraryNames(), visa::GpibBackend::kDefaultLibrary, &std::cerr, &std::cerr,
+            qEnvironmentVariable("QVSCAN_VISA_LIBRARY").toStdString()};
 }
 
-std::shared_ptr<visa::Backend> makeIoLibrary(const CommandLine &options, const IoLibraryPlaces &places)
+std::shared_ptr<visa::Backend> makeIoLibrary(const CommandLine &options, const IoLibraryPlaces &places,
+                                             IoChoice *choice)
 {
-    std::shared_ptr<visa::Backend> backend = options.simulate ? simulatedInstrument(options) : realIo(options, places);
-    if (options.trace && places.trace)
+    IoChoice chosen{"simulated QV3310", "--simulate", {}};
+    std::shared_ptr<visa::Backend> backend = options.simulate ? simulatedInstrument(options)
+                                                              : realIo(options, places, chosen);
+    if (options.trace && places.trace) {
+        *places.trace << "I/O library: " << chosen.library << " (" << chosen.why << ")\n";
         backend = std::make_shared<visa::TracingBackend>(std::move(backend), *places.trace);
+    }
+    if (choice)
+        *choice = std::move(chosen);
     return backend;
 }

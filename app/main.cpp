@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <iostream>
 #include <memory>
 #include <optional>
 
@@ -13,6 +14,7 @@
 #include "app/commandline.h"
 #include "app/iolibrary.h"
 #include "app/platform.h"
+#include "app/resourcelisting.h"
 #include "app/visacomexample.h"
 
 namespace {
@@ -32,6 +34,11 @@ CommandLine readCommandLine(int argc, char **argv)
 int main(int argc, char **argv)
 {
     const CommandLine options = readCommandLine(argc, argv);
+    if (options.listResources) {
+        // No window: the listing must work on a machine without a display.
+        QCoreApplication core(argc, argv);
+        return listResources(options, ListingPlaces{}, std::cout);
+    }
     if (options.batch && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // A batch run outside a desktop session (cron, CI, root) has no runtime directory, and Qt

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "sim/qv3310.h"
+#include "visa/sessionbase.h"
 #include "visa/visaerror.h"
 
 namespace sim {
@@ -63,8 +64,7 @@ std::string SimSession::Read()
         }
         clock.sleepFor(deadline - now);
         throw visa::VisaError("Read", m_canonical,
-                              "time-out after " + std::to_string(timeoutMs)
-                                  + " ms: the instrument sent no reply");
+                              visa::IoTimeout::of(m_options).expired() + ": the instrument sent no reply");
     }
 }
 

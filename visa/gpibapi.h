@@ -35,6 +35,9 @@ constexpr int T1000s = 17;
 // eosmode bits for ibdev: REOS ends a read at the EOS byte given in the low 8 bits.
 constexpr int REOS = 0x400;
 
+// ibln's sad argument: look for a listener at the primary address only.
+constexpr int NO_SAD = 0;
+
 // Secondary addresses are passed to ibdev as 0x60 + address; 0 means none.
 constexpr int kSecondaryAddressBase = 0x60;
 
@@ -44,6 +47,7 @@ using IbrdFn = int (*)(int ud, void *buffer, long count);
 using IbclrFn = int (*)(int ud);
 using IbonlFn = int (*)(int ud, int online);
 using IbeotFn = int (*)(int ud, int sendEoi);
+using IblnFn = int (*)(int ud, int pad, int sad, short *foundListener);
 using ThreadIbstaFn = int (*)();
 using ThreadIberrFn = int (*)();
 using ThreadIbcntlFn = long (*)();

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "visa/gpibapi.h"
+#include "visa/sessionbase.h"
 #include "visa/sharedlibrary.h"
 #include "visa/visaerror.h"
 
@@ -24,6 +25,7 @@ struct GpibBackend::Library
     IbclrFn ibclr = nullptr;
     IbonlFn ibonl = nullptr;
     IbeotFn ibeot = nullptr; ///< only needed for a write without END; older libraries may lack it
+    IblnFn ibln = nullptr; ///< only needed to look for listeners
     ThreadIbstaFn threadIbsta = nullptr;
     ThreadIberrFn threadIberr = nullptr;
     ThreadIbcntlFn threadIbcntl = nullptr;
@@ -37,6 +39,7 @@ struct GpibBackend::Library
         ibclr = lib->function<IbclrFn>("ibclr");
         ibonl = lib->function<IbonlFn>("ibonl");
         ibeot = reinterpret_cast<IbeotFn>(lib->optionalSymbol("ibeot"));
+        ibln = reinterpret_cast<IblnFn>(lib->optionalSymbol("ibln"));
         threadIbsta = lib->function<ThreadIbstaFn>("ThreadIbsta");
         threadIberr = lib->function<ThreadIberrFn>("ThreadIberr");
         threadIbcntl = lib->function<ThreadIbcntlFn>("ThreadIbcntl");
@@ -81,19 +84,18 @@ struct GpibBackend::Library
 
 namespace {
 
-constexpr long kFirstReadSize = 1024;
-constexpr long kLargestReadSize = 1024 * 1024;
+constexpr std::size_t kFirstReadSize = 1024;
+constexpr std::size_t kLargestReadSize = 1024 * 1024;
 
 /// @brief One device descriptor of linux-gpib.
-class GpibSession : public IMessage
+class GpibSession : public SessionBase
 {
 public:
-    GpibSession(std::shared_ptr<GpibBackend::Library> library, std::string resource, int ud, int timeoutMs,
+    GpibSession(std::shared_ptr<GpibBackend::Library> library, std::string resource, int ud,
                 const SessionOptions &options)
-        : m_library(std::move(library))
-        , m_resource(std::move(resource))
+        : SessionBase(std::move(resource), options)
+        , m_library(std::move(library))
         , m_ud(ud)
-        , m_timeoutMs(timeoutMs)
         , m_sendEnd(options.sendEndEnabled)
         , m_eot(options.sendEndEnabled)
         , m_termChar(options.terminationCharacterEnabled ? std::optional<char>(char(options.terminationCharacter))
@@ -103,11 +105,9 @@ public:
 
     ~GpibSession() override
     {
-        if (m_open)
+        if (markClosed())
             m_library->ibonl(m_ud, 0);
     }
-
-    std::string ResourceName() const override { return m_resource; }
 
     void Write(std::string_view data, bool end) override
     {
@@ -115,84 +115,66 @@ public:
         const bool wantEnd = end && m_sendEnd;
         if (wantEnd != m_eot) {
             if (!m_library->ibeot)
-                throw VisaError("Write", m_resource, m_library->lib->path()
-                                                         + " has no ibeot, needed to write without END");
+                fail("Write", m_library->lib->path() + " has no ibeot, needed to write without END");
             check("Write", "ibeot", m_library->ibeot(m_ud, wantEnd ? 1 : 0));
             m_eot = wantEnd;
         }
         const int status = m_library->ibwrt(m_ud, data.data(), static_cast<long>(data.size()));
         if (status & ERR) {
             if (status & TIMO)
-                throw VisaError("Write", m_resource, "time-out after " + std::to_string(m_timeoutMs)
-                                                         + " ms: the instrument did not take the command (ibwrt)");
-            throw VisaError("Write", m_resource, m_library->describe("ibwrt", status));
+                fail("Write", timeout().expired() + ": the instrument did not take the command (ibwrt)");
+            fail("Write", m_library->describe("ibwrt", status));
         }
         const long sent = m_library->threadIbcntl();
         if (sent != static_cast<long>(data.size()))
-            throw VisaError("Write", m_resource, "ibwrt sent " + std::to_string(sent) + " of "
-                                                     + std::to_string(data.size()) + " bytes");
+            fail("Write", "ibwrt sent " + std::to_string(sent) + " of " + std::to_string(data.size()) + " bytes");
     }
 
     std::string Read() override
     {
         checkOpen("Read");
-        std::string reply;
-        long chunk = kFirstReadSize;
-        for (;;) {
-            const size_t used = reply.size();
-            reply.resize(used + static_cast<size_t>(chunk));
-            const int status = m_library->ibrd(m_ud, reply.data() + used, chunk);
-            const long got = std::clamp(m_library->threadIbcntl(), 0L, chunk);
-            reply.resize(used + static_cast<size_t>(got));
-            if (status & ERR) {
-                if (status & TIMO)
-                    throw VisaError("Read", m_resource, "time-out after " + std::to_string(m_timeoutMs)
-                                                            + " ms: no complete reply (ibrd)");
-                throw VisaError("Read", m_resource, m_library->describe("ibrd", status));
-            }
-            if (status & END)
-                return reply;
-            if (m_termChar && got > 0 && reply.back() == *m_termChar)
-                return reply;
-            chunk = std::min(chunk * 2, kLargestReadSize);
-        }
+        // ibrd ends at END (EOI, or the EOS byte when REOS is on); without it the rest follows.
+        return m_reader.read(
+            [this](char *buffer, std::size_t capacity, std::chrono::milliseconds) {
+                const long count = static_cast<long>(capacity);
+                const int status = m_library->ibrd(m_ud, buffer, count);
+                const auto got = static_cast<std::size_t>(std::clamp(m_library->threadIbcntl(), 0L, count));
+                if (status & ERR) {
+                    if (status & TIMO)
+                        return Chunk{got, false, true, "ibrd"};
+                    fail("Read", m_library->describe("ibrd", status));
+                }
+                return Chunk{got, (status & END) != 0, false, {}};
+            },
+            m_termChar, timeout(), resource());
     }
 
     void Clear() override
     {
         checkOpen("Clear");
+        m_reader.discard();
         check("Clear", "ibclr", m_library->ibclr(m_ud));
     }
 
     void Close() override
     {
-        if (!m_open)
-            return;
-        m_open = false;
-        check("Close", "ibonl", m_library->ibonl(m_ud, 0));
+        if (markClosed())
+            check("Close", "ibonl", m_library->ibonl(m_ud, 0));
     }
 
 private:
-    void checkOpen(const char *operation) const
-    {
-        if (!m_open)
-            throw VisaError(operation, m_resource, "the session is closed");
-    }
-
     void check(const char *operation, const char *function, int status) const
     {
         if (status & ERR)
-            throw VisaError(operation, m_resource, m_library->describe(function, status));
+            fail(operation, m_library->describe(function, status));
     }
 
     std::shared_ptr<GpibBackend::Library> m_library;
-    std::string m_resource;
     int m_ud = -1;
-    int m_timeoutMs = GpibBackend::kDefaultTimeoutMs;
     bool m_sendEnd = true; ///< END allowed by the option text
     bool m_eot = true; ///< what the descriptor's EOT setting is now
     std::optional<char> m_termChar;
-    bool m_open = true;
+    ReplyReader m_reader{kFirstReadSize, kLargestReadSize};
 };
 
 } // namespace
@@ -203,6 +185,43 @@ GpibBackend::GpibBackend(std::string libraryPath)
 }
 
 GpibBackend::~GpibBackend() = default;
+
+void GpibBackend::loadLibrary()
+{
+    if (!m_library)
+        m_library = std::make_shared<Library>(m_libraryPath);
+}
+
+std::vector<GpibBackend::Board> GpibBackend::findBoards(unsigned boards)
+{
+    loadLibrary();
+    std::vector<Board> found;
+    for (unsigned index = 0; index < boards; ++index) {
+        // A device descriptor at the board's own address 0 opens only when the board is there.
+        constexpr int kProbeTimeout = 11; // T1s
+        const int ud = m_library->ibdev(int(index), 0, 0, kProbeTimeout, 1, 0);
+        if (ud < 0)
+            continue;
+        Board board{index, {}, {}};
+        if (!m_library->ibln) {
+            board.note = m_library->lib->path() + " has no ibln to look for listeners with";
+        } else {
+            for (int pad = 1; pad <= 30; ++pad) {
+                short listener = 0;
+                const int status = m_library->ibln(ud, pad, NO_SAD, &listener);
+                if (status & ERR) {
+                    board.note = m_library->describe("ibln", status);
+                    break;
+                }
+                if (listener)
+                    board.listeners.push_back(unsigned(pad));
+            }
+        }
+        m_library->ibonl(ud, 0);
+        found.push_back(std::move(board));
+    }
+    return found;
+}
 
 int GpibBackend::timeoutCode(int ms)
 {
@@ -223,23 +242,21 @@ std::unique_ptr<IMessage> GpibBackend::open(const ResourceName &name, const Sess
     const std::string resource = name.canonical();
     if (name.type != InterfaceType::Gpib)
         throw VisaError("Open", resource, "not a GPIB resource");
-    if (!m_library) {
-        try {
-            m_library = std::make_shared<Library>(m_libraryPath);
-        } catch (const std::runtime_error &e) {
-            throw VisaError("Open", resource, std::string("GPIB needs linux-gpib (") + kDefaultLibrary
-                                                  + ") or a VISA library: " + e.what());
-        }
+    try {
+        loadLibrary();
+    } catch (const std::runtime_error &e) {
+        throw VisaError("Open", resource, std::string("GPIB needs linux-gpib (") + kDefaultLibrary
+                                              + ") or a VISA library: " + e.what());
     }
 
-    const int timeoutMs = options.timeoutMs.value_or(kDefaultTimeoutMs);
+    const int timeoutMs = IoTimeout::of(options).ms;
     const int sad = name.secondaryAddress ? kSecondaryAddressBase + int(*name.secondaryAddress) : 0;
     const int eos = options.terminationCharacterEnabled ? REOS | options.terminationCharacter : 0;
     const int ud = m_library->ibdev(int(name.board), int(name.primaryAddress), sad, timeoutCode(timeoutMs),
                                     options.sendEndEnabled ? 1 : 0, eos);
     if (ud < 0)
         throw VisaError("Open", resource, m_library->describe("ibdev", m_library->threadIbsta()));
-    return std::make_unique<GpibSession>(m_library, resource, ud, timeoutMs, options);
+    return std::make_unique<GpibSession>(m_library, resource, ud, options);
 }
 
 } // namespace visa

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "visa/session.h"
 
@@ -15,8 +16,8 @@ class GpibBackend : public Backend
 {
 public:
     static constexpr const char *kDefaultLibrary = "libgpib.so.0";
-    /// The time-out of a session whose option text sets none.
-    static constexpr int kDefaultTimeoutMs = 10000;
+    /// The time-out of a session whose option text sets none: the same as on every bus.
+    static constexpr int kDefaultTimeoutMs = SessionOptions::kDefaultTimeoutMs;
 
     /// @p libraryPath is linux-gpib's library; tests give a stand-in.
     explicit GpibBackend(std::string libraryPath = kDefaultLibrary);
@@ -28,9 +29,23 @@ public:
     /// step; longer than 1000 s gives T1000s.
     static int timeoutCode(int ms);
 
+    /// @brief A board that answered, and the primary addresses where a listener answered.
+    struct Board
+    {
+        unsigned index = 0;
+        std::vector<unsigned> listeners;
+        std::string note; ///< why listeners could not be looked for, when they could not
+    };
+
+    /// The boards among 0 .. @p boards - 1 that linux-gpib can open, each with its listeners.
+    /// Throws std::runtime_error when linux-gpib cannot be loaded.
+    std::vector<Board> findBoards(unsigned boards);
+
     struct Library;
 
 private:
+    void loadLibrary();
+
     std::string m_libraryPath;
     std::shared_ptr<Library> m_library;
 };

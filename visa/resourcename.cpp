@@ -1,5 +1,6 @@
 #include "visa/resourcename.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 
@@ -66,6 +67,18 @@ ResourceName ResourceName::parse(std::string_view text)
     auto refuse = [&](const std::string &why) -> std::invalid_argument {
         return std::invalid_argument("\"" + quoted + "\" is not a valid resource name: " + why);
     };
+
+    // The other interface types of VISA resource names: known, and refused by name, so that a
+    // network or USB address is never taken for a GPIB one.
+    static constexpr std::string_view kUnserved[] = {"GPIB-VXI", "VXI", "TCPIP", "USB", "PXI", "FIREWIRE"};
+    for (const std::string_view type : kUnserved) {
+        std::string_view rest = text.substr(std::min(text.size(), type.size()));
+        while (!rest.empty() && isDigit(rest.front()))
+            rest.remove_prefix(1);
+        if (startsWithNoCase(text, type) && (rest.empty() || rest.starts_with("::")))
+            throw std::invalid_argument(std::string(type) + " resources are not supported (only GPIB and serial "
+                                                            "(ASRL) instruments are supported)");
+    }
 
     ResourceName name;
     try {

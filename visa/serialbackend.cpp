@@ -3,9 +3,20 @@
 #include <QDeadlineTimer>
 #include <QSerialPort>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include "visa/resourcename.h"
+#include "visa/sessionbase.h"
 #include "visa/visaerror.h"
 
 namespace visa {
@@ -34,16 +45,56 @@ std::optional<std::string> SerialPortMap::devicePath(unsigned port) const
     return "/dev/ttyS" + std::to_string(port - 1);
 }
 
+std::optional<unsigned> SerialPortMap::portOf(const std::string &device) const
+{
+    for (const auto &[port, path] : m_paths)
+        if (absoluteDevicePath(path) == device)
+            return port;
+    static constexpr std::string_view kStandard = "/dev/ttyS";
+    if (!device.starts_with(kStandard))
+        return std::nullopt;
+    unsigned index = 0;
+    const char *digits = device.data() + kStandard.size();
+    const auto [end, ec] = std::from_chars(digits, device.data() + device.size(), index);
+    if (ec != std::errc() || end != device.data() + device.size() || end == digits || m_paths.count(index + 1))
+        return std::nullopt;
+    return index + 1;
+}
+
+std::string absoluteDevicePath(const std::string &path)
+{
+    // The serial library reads a bare name as one under /dev; a path given here means the
+    // working folder, as everywhere else on the command line.
+    if (path.empty() || path.front() == '/')
+        return path;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+std::string permissionAdvice(const std::string &device)
+{
+    struct stat status{};
+    if (::stat(device.c_str(), &status) != 0)
+        return {};
+    const group *owner = ::getgrgid(status.st_gid);
+    const std::string name = owner ? owner->gr_name : std::to_string(status.st_gid);
+    return "; the device belongs to group " + name + " and the user must belong to it (sudo adduser $USER "
+           + name + ", then log in again)";
+}
+
 namespace {
 
-/// @brief One serial line, driven with QSerialPort's blocking calls.
-class SerialSession : public IMessage
+/// @brief One serial line: QSerialPort opens and sets it up; the I/O itself goes straight to its
+/// descriptor, one system call per write and a wait and a read per chunk, as a plain client does.
+class SerialSession : public SessionBase
 {
 public:
+    static constexpr std::size_t kChunk = 64 * 1024;
+
     SerialSession(std::string resource, std::string device, const SessionOptions &options)
-        : m_resource(std::move(resource))
+        : SessionBase(std::move(resource), options)
         , m_device(std::move(device))
-        , m_timeoutMs(options.timeoutOrDefault())
     {
         if (options.endIn == SerialEnd::TermChar || options.terminationCharacterEnabled)
             m_terminator = static_cast<char>(options.terminationCharacter);
@@ -58,8 +109,12 @@ public:
             m_appendOnWrite = static_cast<char>(options.terminationCharacter);
 
         m_port.setPortName(QString::fromStdString(m_device));
-        if (!m_port.open(QIODevice::ReadWrite))
-            fail("Open", "cannot open serial device " + m_device + ": " + m_port.errorString().toStdString());
+        if (!m_port.open(QIODevice::ReadWrite)) {
+            std::string cause = "cannot open serial device " + m_device + ": " + m_port.errorString().toStdString();
+            if (m_port.error() == QSerialPort::PermissionError)
+                cause += permissionAdvice(m_device);
+            fail("Open", cause);
+        }
         configure("BaudRate = " + std::to_string(options.baudRate), m_port.setBaudRate(options.baudRate));
         configure("DataBits = " + std::to_string(options.dataBits),
                   m_port.setDataBits(static_cast<QSerialPort::DataBits>(options.dataBits)));
@@ -70,104 +125,119 @@ public:
         configure("FlowControl", m_port.setFlowControl(flowControl(options.flowControl)));
         // Whatever an earlier user of the line left unread is not a reply to us.
         m_port.clear();
+        m_fd = int(m_port.handle());
     }
-
-    std::string ResourceName() const override { return m_resource; }
 
     void Write(std::string_view data, bool /*end*/) override
     {
         checkOpen("Write");
-        std::string message(data);
-        if (m_appendOnWrite && !message.ends_with(*m_appendOnWrite))
-            message += *m_appendOnWrite;
-        const QDeadlineTimer deadline(m_timeoutMs);
-        if (m_port.write(message.data(), qint64(message.size())) != qint64(message.size()))
-            fail("Write", "writing to " + m_device + " failed: " + m_port.errorString().toStdString());
-        while (m_port.bytesToWrite() > 0) {
-            if (!m_port.waitForBytesWritten(int(deadline.remainingTime()))) {
-                if (m_port.error() != QSerialPort::TimeoutError && m_port.error() != QSerialPort::NoError)
-                    fail("Write", "writing to " + m_device + " failed: " + portError());
-                if (deadline.hasExpired())
-                    fail("Write", "time-out after " + std::to_string(m_timeoutMs) + " ms writing to " + m_device
-                                      + " (is flow control holding the line?)");
+        checkDevice("Write");
+        std::string appended;
+        if (m_appendOnWrite && !data.ends_with(*m_appendOnWrite)) {
+            appended = std::string(data) + *m_appendOnWrite;
+            data = appended;
+        }
+        const QDeadlineTimer deadline(timeout().ms);
+        for (size_t done = 0; done < data.size();) {
+            const ssize_t n = ::write(m_fd, data.data() + done, data.size() - done);
+            if (n > 0) {
+                done += size_t(n);
+                continue;
             }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN)
+                fail("Write", "writing to " + m_device + " failed: " + systemError(errno));
+            // The line takes no more for now (flow control holding it): wait until it does.
+            if (deadline.hasExpired())
+                fail("Write", timeout().expired() + " writing to " + m_device + " (is flow control holding the line?)");
+            pollfd line{m_fd, POLLOUT, 0};
+            if (::poll(&line, 1, int(deadline.remainingTime())) < 0 && errno != EINTR)
+                fail("Write", "writing to " + m_device + " failed: " + systemError(errno));
+            if (line.revents & (POLLERR | POLLHUP | POLLNVAL))
+                fail("Write", "writing to " + m_device + " failed: the device is gone or no longer works");
         }
     }
 
     std::string Read() override
     {
         checkOpen("Read");
-        const QDeadlineTimer deadline(m_timeoutMs);
-        // Bytes may have arrived while a write was waiting to drain.
-        takeAvailable();
-        for (;;) {
-            if (const size_t at = m_pending.find(*m_terminator); at != std::string::npos) {
-                std::string reply = m_pending.substr(0, at + 1);
-                m_pending.erase(0, at + 1);
-                return reply;
-            }
-            if (deadline.hasExpired() || !m_port.waitForReadyRead(int(deadline.remainingTime()))) {
-                if (m_port.error() != QSerialPort::TimeoutError && m_port.error() != QSerialPort::NoError)
-                    fail("Read", "reading from " + m_device + " failed: " + portError());
-                if (deadline.hasExpired()) {
-                    const size_t partial = m_pending.size();
-                    m_pending.clear();
-                    fail("Read", "time-out after " + std::to_string(m_timeoutMs) + " ms: no complete reply from "
-                                     + m_device + (partial ? " (" + std::to_string(partial) + " bytes without terminator)"
-                                                           : std::string(" (nothing received)")));
-                }
-            }
-            takeAvailable();
+        checkDevice("Read");
+        // While the window's event loop ran, Qt may have taken bytes off the line into its buffer.
+        if (m_port.bytesAvailable() > 0) {
+            const QByteArray early = m_port.readAll();
+            m_reader.keep({early.constData(), size_t(early.size())});
         }
+        return m_reader.read(
+            [this](char *buffer, size_t capacity, std::chrono::milliseconds remaining) {
+                return readChunk(buffer, capacity, remaining);
+            },
+            m_terminator, timeout(), resource(), m_device);
     }
 
     void Clear() override
     {
         checkOpen("Clear");
         // A serial line has no device clear; like VISA, drop what is buffered either way.
-        m_pending.clear();
+        m_reader.discard();
         if (!m_port.clear())
             fail("Clear", "clearing the buffers of " + m_device + " failed: " + m_port.errorString().toStdString());
     }
 
     void Close() override
     {
-        if (m_port.isOpen())
+        if (markClosed() && m_port.isOpen())
             m_port.close();
-        m_closed = true;
     }
 
 private:
-    [[noreturn]] void fail(const char *operation, const std::string &cause) const
+    /// Qt closes a port whose device vanished while the event loop watched it; its descriptor
+    /// number may then belong to another file, so it must not be used again.
+    void checkDevice(const char *operation) const
     {
-        throw VisaError(operation, m_resource, cause);
+        if (!m_port.isOpen())
+            fail(operation, "the device " + m_device + " is gone or no longer works ("
+                                + m_port.errorString().toStdString() + ")");
     }
 
-    void checkOpen(const char *operation) const
+    Chunk readChunk(char *buffer, size_t capacity, std::chrono::milliseconds remaining)
     {
-        if (m_closed)
-            fail(operation, "the session is closed");
+        for (;;) {
+            pollfd line{m_fd, POLLIN, 0};
+            const int ready = ::poll(&line, 1, int(remaining.count()));
+            if (ready < 0) {
+                if (errno == EINTR)
+                    continue;
+                fail("Read", "reading from " + m_device + " failed: " + systemError(errno));
+            }
+            if (ready == 0)
+                return {0, false, true, {}};
+            if (line.revents & POLLIN) {
+                const ssize_t n = ::read(m_fd, buffer, capacity);
+                if (n > 0)
+                    return {size_t(n), false, false, {}};
+                if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                    return {};
+                gone(n < 0 ? errno : 0);
+            }
+            if (line.revents & (POLLERR | POLLHUP | POLLNVAL))
+                gone(EIO);
+        }
     }
+
+    /// A vanished device (a USB adapter unplugged, a pseudo-terminal's server gone) fails reads.
+    [[noreturn]] void gone(int error) const
+    {
+        fail("Read", "reading from " + m_device + " failed: the device is gone or no longer works"
+                         + (error ? " (" + systemError(error) + ")" : std::string()));
+    }
+
+    static std::string systemError(int error) { return std::strerror(error); }
 
     void configure(const std::string &setting, bool ok)
     {
         if (!ok)
             fail("Open", "cannot set " + setting + " on " + m_device + ": " + m_port.errorString().toStdString());
-    }
-
-    std::string portError() const
-    {
-        // A vanished device (a USB adapter unplugged, a pseudo-terminal's server gone) fails reads,
-        // and Qt's text then shows whatever errno was left over; say what it means.
-        if (m_port.error() == QSerialPort::ResourceError || m_port.error() == QSerialPort::ReadError)
-            return "the device is gone or no longer works (" + m_port.errorString().toStdString() + ")";
-        return m_port.errorString().toStdString();
-    }
-
-    void takeAvailable()
-    {
-        const QByteArray bytes = m_port.readAll();
-        m_pending.append(bytes.constData(), size_t(bytes.size()));
     }
 
     static QSerialPort::Parity parity(Parity p)
@@ -203,14 +273,12 @@ private:
         return QSerialPort::NoFlowControl;
     }
 
-    std::string m_resource;
     std::string m_device;
-    int m_timeoutMs = SessionOptions::kDefaultTimeoutMs;
     std::optional<char> m_terminator;
     std::optional<char> m_appendOnWrite;
     QSerialPort m_port;
-    std::string m_pending; ///< received bytes not yet returned by Read
-    bool m_closed = false;
+    int m_fd = -1;
+    ReplyReader m_reader{kChunk, kChunk};
 };
 
 } // namespace
@@ -228,7 +296,7 @@ std::unique_ptr<IMessage> SerialBackend::open(const ResourceName &name, const Se
     const std::optional<std::string> device = m_ports.devicePath(name.board);
     if (!device)
         throw VisaError("Open", resource, "ASRL0 has no default serial device; name one with --port ASRL0=PATH");
-    return std::make_unique<SerialSession>(resource, *device, options);
+    return std::make_unique<SerialSession>(resource, absoluteDevicePath(*device), options);
 }
 
 } // namespace visa

@@ -26,9 +26,23 @@ public:
     /// The device of @p port; empty for ASRL0 when it was given none.
     std::optional<std::string> devicePath(unsigned port) const;
 
+    /// The port whose device is @p device (an absolute path): a mapped one, else n for /dev/ttyS(n-1)
+    /// when port n is not mapped elsewhere; empty when no ASRL address reaches it.
+    std::optional<unsigned> portOf(const std::string &device) const;
+
+    /// The ports given a path, by port number.
+    const std::map<unsigned, std::string> &mapped() const { return m_paths; }
+
 private:
     std::map<unsigned, std::string> m_paths;
 };
+
+/// @p path made absolute against the working folder when it is relative; an absolute one as it is.
+std::string absoluteDevicePath(const std::string &path);
+
+/// What to do when @p device may not be opened: the group that owns it, which the user must be in.
+/// Empty when the device cannot be looked at.
+std::string permissionAdvice(const std::string &device);
 
 /// @brief Serial instruments through QSerialPort, with blocking calls on the calling thread.
 ///

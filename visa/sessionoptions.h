@@ -32,8 +32,8 @@ struct SessionOptions
 
     static SessionOptions parse(std::string_view text);
 
-    /// The time-out to use when none was given: VISA's default of 2 s.
-    static constexpr int kDefaultTimeoutMs = 2000;
+    /// The time-out of a session whose option text gives none, on every bus and in the simulator.
+    static constexpr int kDefaultTimeoutMs = 10000;
     int timeoutOrDefault() const { return timeoutMs.value_or(kDefaultTimeoutMs); }
 };
 

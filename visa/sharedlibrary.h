@@ -6,7 +6,7 @@
 namespace visa {
 
 /// @brief A shared library loaded at run time (dlopen), for I/O libraries that are not linked:
-/// a vendor VISA or linux-gpib may or may not be installed where the program runs.
+/// a VISA library or linux-gpib may or may not be installed where the program runs.
 class SharedLibrary
 {
 public:

@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "visa/sessionbase.h"
 #include "visa/sharedlibrary.h"
 #include "visa/visaapi.h"
 #include "visa/visaerror.h"
@@ -28,6 +29,9 @@ struct SystemVisaBackend::Library
     ViStatusDescFn viStatusDesc = nullptr;
     std::optional<ViSession> defaultRm;
 
+    Library() = default;
+    Library(const Library &) = delete; // a copy would close the resource manager twice
+    Library &operator=(const Library &) = delete;
     ~Library()
     {
         if (defaultRm)
@@ -65,8 +69,8 @@ struct SystemVisaBackend::Library
 
 namespace {
 
-constexpr ViUInt32 kFirstReadSize = 1024;
-constexpr ViUInt32 kLargestReadSize = 1024 * 1024;
+constexpr std::size_t kFirstReadSize = 1024;
+constexpr std::size_t kLargestReadSize = 1024 * 1024;
 
 ViAttrState parityValue(Parity p)
 {
@@ -113,26 +117,26 @@ ViAttrState endValue(SerialEnd e)
 }
 
 /// @brief One instrument session opened through the system VISA library.
-class SystemVisaSession : public IMessage
+class SystemVisaSession : public SessionBase
 {
 public:
     SystemVisaSession(std::shared_ptr<SystemVisaBackend::Library> library, std::string resource, ViSession vi,
-                      bool sendEnd)
-        : m_library(std::move(library))
-        , m_resource(std::move(resource))
+                      const SessionOptions &options)
+        : SessionBase(std::move(resource), options)
+        , m_library(std::move(library))
         , m_vi(vi)
-        , m_sendEnd(sendEnd)
-        , m_sendEndAttribute(sendEnd)
+        , m_sendEnd(options.sendEndEnabled)
+        , m_sendEndAttribute(options.sendEndEnabled)
+        , m_termChar(options.terminationCharacterEnabled ? std::optional<char>(char(options.terminationCharacter))
+                                                         : std::nullopt)
     {
     }
 
     ~SystemVisaSession() override
     {
-        if (m_open)
+        if (markClosed())
             m_library->viClose(m_vi);
     }
-
-    std::string ResourceName() const override { return m_resource; }
 
     void Write(std::string_view data, bool end) override
     {
@@ -148,9 +152,13 @@ public:
         while (done < data.size()) {
             ViUInt32 written = 0;
             const auto count = static_cast<ViUInt32>(std::min<size_t>(data.size() - done, 0x7FFFFFFF));
-            check("Write", "viWrite", m_library->viWrite(m_vi, bytes + done, count, &written));
+            const ViStatus status = m_library->viWrite(m_vi, bytes + done, count, &written);
+            if (status == VI_ERROR_TMO)
+                fail("Write", timeout().expired() + ": the instrument did not take the command ("
+                                  + m_library->describe(m_vi, "viWrite", status) + ")");
+            check("Write", "viWrite", status);
             if (written == 0)
-                throw VisaError("Write", m_resource, "viWrite accepted no bytes");
+                fail("Write", "viWrite accepted no bytes");
             done += std::min<size_t>(written, count);
         }
     }
@@ -158,57 +166,48 @@ public:
     std::string Read() override
     {
         checkOpen("Read");
-        std::string reply;
-        ViUInt32 chunk = kFirstReadSize;
-        for (;;) {
-            const size_t used = reply.size();
-            reply.resize(used + chunk);
-            ViUInt32 got = 0;
-            const ViStatus status =
-                m_library->viRead(m_vi, reinterpret_cast<ViByte *>(reply.data() + used), chunk, &got);
-            reply.resize(used + std::min(got, chunk));
-            check("Read", "viRead", status);
-            // MAX_CNT: the buffer filled before END or the termination character; the rest follows.
-            if (status != VI_SUCCESS_MAX_CNT)
-                return reply;
-            chunk = std::min(chunk * 2, kLargestReadSize);
-        }
+        // VI_SUCCESS_MAX_CNT: the buffer filled before END or the termination character; the rest follows.
+        return m_reader.read(
+            [this](char *buffer, std::size_t capacity, std::chrono::milliseconds) {
+                const auto count = static_cast<ViUInt32>(capacity);
+                ViUInt32 got = 0;
+                const ViStatus status = m_library->viRead(m_vi, reinterpret_cast<ViByte *>(buffer), count, &got);
+                const std::size_t size = std::min(got, count);
+                if (status == VI_ERROR_TMO)
+                    return Chunk{size, false, true, m_library->describe(m_vi, "viRead", status)};
+                check("Read", "viRead", status);
+                return Chunk{size, status != VI_SUCCESS_MAX_CNT, false, {}};
+            },
+            m_termChar, timeout(), resource());
     }
 
     void Clear() override
     {
         checkOpen("Clear");
+        m_reader.discard();
         check("Clear", "viClear", m_library->viClear(m_vi));
     }
 
     void Close() override
     {
-        if (!m_open)
-            return;
-        m_open = false;
-        check("Close", "viClose", m_library->viClose(m_vi));
+        if (markClosed())
+            check("Close", "viClose", m_library->viClose(m_vi));
     }
 
 private:
-    void checkOpen(const char *operation) const
-    {
-        if (!m_open)
-            throw VisaError(operation, m_resource, "the session is closed");
-    }
-
     /// Warnings (positive status values) pass; only errors fail the operation.
     void check(const char *operation, const char *function, ViStatus status) const
     {
         if (status < VI_SUCCESS)
-            throw VisaError(operation, m_resource, m_library->describe(m_vi, function, status));
+            fail(operation, m_library->describe(m_vi, function, status));
     }
 
     std::shared_ptr<SystemVisaBackend::Library> m_library;
-    std::string m_resource;
     ViSession m_vi = 0;
     bool m_sendEnd = true; ///< END allowed by the option text
     bool m_sendEndAttribute = true; ///< what VI_ATTR_SEND_END_EN is set to now
-    bool m_open = true;
+    std::optional<char> m_termChar;
+    ReplyReader m_reader{kFirstReadSize, kLargestReadSize};
 };
 
 } // namespace
@@ -237,31 +236,35 @@ const std::vector<std::string> &SystemVisaBackend::libraryNames()
         "libvisa.so.1",
         "/usr/local/vxipnp/linux/lib64/libvisa.so",
         "/usr/local/vxipnp/linux/lib/libvisa.so",
-        "librsvisa.so",
-        "/usr/lib/librsvisa.so",
-        "libiovisa.so",
-        "libktvisa32.so",
-        "/opt/keysight/iolibs/libktvisa32.so",
+        "/usr/local/vxipnp/linux/bin/libvisa.so",
     };
     return kNames;
 }
 
 std::shared_ptr<SystemVisaBackend> SystemVisaBackend::findInstalled(const std::vector<std::string> &names,
-                                                                    std::vector<std::string> *skipped)
+                                                                    std::vector<std::string> *skipped,
+                                                                    std::vector<LibraryAttempt> *tried)
 {
     for (const std::string &name : names) {
         // A name that does not load is simply not installed; one that loads but lacks a
         // function is a broken or foreign installation, worth telling about.
         try {
             SharedLibrary::open(name);
-        } catch (const std::runtime_error &) {
+        } catch (const std::runtime_error &e) {
+            if (tried)
+                tried->push_back({name, LibraryAttempt::Result::NotFound, e.what()});
             continue;
         }
         try {
-            return load(name);
+            auto found = load(name);
+            if (tried)
+                tried->push_back({name, LibraryAttempt::Result::Chosen, {}});
+            return found;
         } catch (const std::runtime_error &e) {
             if (skipped)
                 skipped->push_back(e.what());
+            if (tried)
+                tried->push_back({name, LibraryAttempt::Result::Unusable, e.what()});
         }
     }
     return nullptr;
@@ -289,16 +292,15 @@ std::unique_ptr<IMessage> SystemVisaBackend::open(const ResourceName &name, cons
         throw VisaError("Open", resource, m_library->describe(rm, "viOpen", status));
 
     // The session owns vi from here, so a failed attribute closes it again.
-    auto session = std::make_unique<SystemVisaSession>(m_library, resource, vi, options.sendEndEnabled);
+    auto session = std::make_unique<SystemVisaSession>(m_library, resource, vi, options);
     const auto set = [&](const char *attributeName, ViAttr attribute, ViAttrState value) {
         const ViStatus s = m_library->viSetAttribute(vi, attribute, value);
         if (s < VI_SUCCESS)
             throw VisaError("Open", resource, m_library->describe(vi, "viSetAttribute", s) + " (setting "
                                                   + attributeName + " to " + std::to_string(value) + ")");
     };
-    // Without a time-out in the option text the library keeps its own default.
-    if (options.timeoutMs)
-        set("VI_ATTR_TMO_VALUE", VI_ATTR_TMO_VALUE, static_cast<ViAttrState>(*options.timeoutMs));
+    // Every bus gets the same time-out: the option text's, else the default, never the library's own.
+    set("VI_ATTR_TMO_VALUE", VI_ATTR_TMO_VALUE, static_cast<ViAttrState>(IoTimeout::of(options).ms));
     set("VI_ATTR_TERMCHAR", VI_ATTR_TERMCHAR, options.terminationCharacter);
     set("VI_ATTR_TERMCHAR_EN", VI_ATTR_TERMCHAR_EN, options.terminationCharacterEnabled ? VI_TRUE : VI_FALSE);
     set("VI_ATTR_SEND_END_EN", VI_ATTR_SEND_END_EN, options.sendEndEnabled ? VI_TRUE : VI_FALSE);

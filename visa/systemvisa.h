@@ -8,7 +8,16 @@
 
 namespace visa {
 
-/// @brief The system's VISA library (any vendor's), reached through the standard VISA C API.
+/// @brief One library the search tried, and what came of it.
+struct LibraryAttempt
+{
+    enum class Result { NotFound, Unusable, Chosen };
+    std::string name;
+    Result result = Result::NotFound;
+    std::string reason; ///< the loader's reason, or the function the library lacks
+};
+
+/// @brief The system's VISA library, reached through the standard VISA C API.
 ///
 /// The library is loaded at run time by path or name; sessions map the option text of Open onto
 /// VISA attributes. Every failure carries viStatusDesc's text, the resource and the operation.
@@ -19,13 +28,16 @@ public:
     /// loader's reason, or the first function it lacks.
     static std::shared_ptr<SystemVisaBackend> load(const std::string &path);
 
-    /// Shared-library names of vendor VISA installations on Linux, the usual one first.
+    /// The standard names of a VISA library on Linux: libvisa.so and its versioned names through
+    /// the loader's path, then the VISA shared components' folders. Any other library is named.
     static const std::vector<std::string> &libraryNames();
 
     /// The first of @p names that loads and has every function; null when none does. A library
-    /// that is present but unusable is skipped, and why is added to @p skipped when given.
+    /// that is present but unusable is skipped, and why is added to @p skipped when given; every
+    /// name tried is added to @p tried with its outcome.
     static std::shared_ptr<SystemVisaBackend> findInstalled(const std::vector<std::string> &names,
-                                                            std::vector<std::string> *skipped = nullptr);
+                                                            std::vector<std::string> *skipped = nullptr,
+                                                            std::vector<LibraryAttempt> *tried = nullptr);
 
     ~SystemVisaBackend() override;
 

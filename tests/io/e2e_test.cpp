@@ -240,6 +240,11 @@ TEST(EndToEnd, TheCommandLineWorksWithoutADisplay)
         {{"--help"}, 0, "--simulate"},
         {{"--simulate", "--batch", "--sim-fault", "absent"}, 1, "Open on GPIB0::9::INSTR failed: resource not found"},
         {{"--simulate", "--batch", "--address", "TCPIP0::1.2.3.4::INSTR"}, 1, "No Resources found"},
+        // A network address that names GPIB is opened, and refused by its interface type.
+        {{"--simulate", "--batch", "--address", "TCPIP0::GPIB0,9::INSTR"}, 1, "TCPIP resources are not supported"},
+        {{"--list-resources", "--simulate", "--probe"}, 0, "ASRL1::INSTR: QVTEK,QV3310,"},
+        {{"--probe"}, 2, "--probe needs --list-resources"},
+        {{"--list-resources", "--batch"}, 2, "--list-resources cannot be combined with --batch"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
@@ -275,6 +280,30 @@ TEST(EndToEnd, ABatchRunWithoutADesktopSessionWritesOnlyItsOwnMessagesToStandard
     EXPECT_EQ(qvscan.readAllStandardError().toStdString(), "Wrong instrument addressed!\n");
     // Whatever the run made in the temporary folder went with it.
     EXPECT_TRUE(QDir(temp.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+TEST(EndToEnd, TheListingProbesThePseudoTerminalMappedByARelativePortPath)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    SimServer server({QStringLiteral("--link"), dir.filePath(QStringLiteral("qv3310"))});
+    ASSERT_FALSE(server.device().isEmpty());
+    QProcess qvscan;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    qvscan.setProcessEnvironment(environment);
+    qvscan.setWorkingDirectory(dir.path());
+    qvscan.start(QStringLiteral(QVSCAN_PATH), {QStringLiteral("--list-resources"), QStringLiteral("--probe"),
+                                               QStringLiteral("--port"), QStringLiteral("ASRL1=qv3310")});
+    ASSERT_TRUE(qvscan.waitForFinished(kRunLimitMs));
+    EXPECT_EQ(qvscan.exitCode(), 0);
+    const std::string out = qvscan.readAllStandardOutput().toStdString();
+    const std::string link = QDir(dir.path()).canonicalPath().toStdString() + "/qv3310";
+    EXPECT_THAT(out, HasSubstr("(--port implies --builtin-io)"));
+    EXPECT_THAT(out, HasSubstr("  " + link + ": ASRL1::INSTR (--port)\n")); // opened in the working folder
+    EXPECT_THAT(out, HasSubstr("  ASRL1::INSTR: QVTEK,QV3310,"));
+    EXPECT_TRUE(server.stop());
 }
 
 TEST(EndToEnd, TheServerRefusesAnUnknownFault)

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,8 @@ struct State
     std::deque<std::string> replies;
     std::map<std::string, int> failures; ///< function name -> iberr of its next call
     long readChunk = 0; ///< most bytes one ibrd returns; 0 for no limit
+    int boards = 16; ///< boards 0 .. boards - 1 exist
+    std::set<int> listeners; ///< primary addresses where ibln finds a listener
     int nextUd = 1;
     int ibsta = 0;
     int iberr = 0;
@@ -93,6 +96,16 @@ void fakegpib_setReadChunk(long bytes)
     state().readChunk = bytes;
 }
 
+void fakegpib_setBoards(int boards)
+{
+    state().boards = boards;
+}
+
+void fakegpib_addListener(int pad)
+{
+    state().listeners.insert(pad);
+}
+
 const char *fakegpib_log()
 {
     return state().log.c_str();
@@ -103,6 +116,11 @@ int ibdev(int board, int pad, int sad, int timo, int sendEoi, int eosMode)
     int status = 0;
     if (injected("ibdev", status))
         return -1;
+    if (board >= state().boards) {
+        state().iberr = EDVR;
+        finish(ERR, 2); // ENOENT: no /dev/gpibN
+        return -1;
+    }
     record("ibdev " + std::to_string(board) + ' ' + std::to_string(pad) + ' ' + std::to_string(sad) + ' '
            + std::to_string(timo) + ' ' + std::to_string(sendEoi) + ' ' + std::to_string(eosMode));
     finish(kComplete, 0);
@@ -139,6 +157,16 @@ int ibrd(int ud, void *buffer, long count)
         return finish(kComplete, n);
     replies.pop_front();
     return finish(kComplete | END, n);
+}
+
+int ibln(int ud, int pad, int sad, short *found)
+{
+    int status = 0;
+    if (injected("ibln", status))
+        return status;
+    record("ibln " + std::to_string(ud) + ' ' + std::to_string(pad) + ' ' + std::to_string(sad));
+    *found = state().listeners.count(pad) ? 1 : 0;
+    return finish(kComplete, 0);
 }
 
 int ibclr(int ud)

@@ -23,6 +23,7 @@ struct State
     std::deque<std::string> replies;
     std::map<std::string, ViStatus> failures; ///< function name -> status of its next call
     std::set<ViSession> open;
+    ViUInt32 readChunk = 0; ///< most bytes one viRead returns; 0 for no limit
     ViSession nextSession = 2;
     std::string log;
 };
@@ -82,6 +83,11 @@ void fakevisa_queueReply(const char *bytes, size_t size)
 void fakevisa_failNext(const char *function, ViStatus status)
 {
     state().failures[function] = status;
+}
+
+void fakevisa_setReadChunk(ViUInt32 bytes)
+{
+    state().readChunk = bytes;
 }
 
 const char *fakevisa_log()
@@ -148,7 +154,9 @@ ViStatus viRead(ViSession vi, ViByte *buffer, ViUInt32 count, ViUInt32 *read)
     if (replies.empty())
         return VI_ERROR_TMO;
     std::string &reply = replies.front();
-    const ViUInt32 n = std::min<ViUInt32>(count, static_cast<ViUInt32>(reply.size()));
+    ViUInt32 n = std::min<ViUInt32>(count, static_cast<ViUInt32>(reply.size()));
+    if (state().readChunk > 0)
+        n = std::min(n, state().readChunk);
     std::memcpy(buffer, reply.data(), n);
     *read = n;
     reply.erase(0, n);

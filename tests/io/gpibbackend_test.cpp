@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "fakelibrary.h"
+#include "readloopcases.h"
 #include "visa/gpibapi.h"
 #include "visa/gpibbackend.h"
 #include "visa/visaerror.h"
@@ -156,6 +157,40 @@ TEST_F(GpibBackendTest, ClearAndCloseUseTheDescriptorAndCloseTakesItOffline)
     EXPECT_EQ(calls("ibclr"), std::vector<std::string>{"1"});
     EXPECT_EQ(calls("ibonl"), std::vector<std::string>{"1 0"});
     EXPECT_THROW(session->Read(), VisaError);
+}
+
+TEST_F(GpibBackendTest, TheReadLoopJoinsPiecesAndSplitsReplies)
+{
+    const readloop::Send send = [this](const std::string &stream, std::size_t piece) {
+        fake.get<void (*)(long)>("fakegpib_setReadChunk")(long(piece));
+        reply(stream);
+    };
+    const readloop::Open openSession = [this] { return open("GPIB0::9", "TerminationCharacterEnabled = TRUE"); };
+    readloop::expectRepliesAsSent(send, openSession);
+    readloop::expectOverlongReplyRefused(send, openSession);
+}
+
+TEST_F(GpibBackendTest, WithoutATimeoutInTheOptionTextTheDefaultTenSecondsApplyAndAreNamed)
+{
+    auto session = open("GPIB0::9");
+    EXPECT_EQ(calls("ibdev"), std::vector<std::string>{"0 9 0 13 1 0"}); // T10s
+    EXPECT_THAT([&] { session->Read(); },
+                ::testing::ThrowsMessage<VisaError>(
+                    HasSubstr("time-out after 10000 ms (the default; the option text sets no Timeout)")));
+}
+
+TEST_F(GpibBackendTest, BoardsThatAnswerAreFoundWithTheirListeners)
+{
+    fake.get<void (*)(int)>("fakegpib_setBoards")(2);
+    fake.get<void (*)(int)>("fakegpib_addListener")(9);
+    fake.get<void (*)(int)>("fakegpib_addListener")(22);
+    const auto boards = backend.findBoards(4);
+    ASSERT_EQ(boards.size(), 2u);
+    EXPECT_EQ(boards[0].index, 0u);
+    EXPECT_EQ(boards[1].index, 1u);
+    EXPECT_EQ(boards[0].listeners, (std::vector<unsigned>{9, 22}));
+    EXPECT_EQ(calls("ibln").size(), 60u); // addresses 1 to 30 on each board
+    EXPECT_EQ(calls("ibonl").size(), 2u); // each descriptor released again
 }
 
 TEST(GpibBackendLibrary, WithoutLinuxGpibTheOpenSaysWhatIsNeeded)

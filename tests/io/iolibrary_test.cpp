@@ -5,6 +5,8 @@
 
 #include "app/commandline.h"
 #include "app/iolibrary.h"
+#include "app/resourcelisting.h"
+#include "fakelibrary.h"
 #include "sim/simulatedbackend.h"
 #include "visa/builtinbackend.h"
 #include "visa/systemvisa.h"
@@ -15,6 +17,7 @@ namespace {
 
 using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::ThrowsMessage;
 
 enum class Kind { Simulated, SystemVisa, Builtin };
@@ -32,7 +35,7 @@ Kind kindOf(const std::shared_ptr<visa::Backend> &backend)
 class IoLibraryTest : public ::testing::Test
 {
 protected:
-    IoLibraryPlaces places{{"/nonexistent/libvisa.so", FAKEVISA_NOCLEAR_PATH, FAKEVISA_PATH}, FAKEGPIB_PATH, &trace, &notes};
+    IoLibraryPlaces places{{"/nonexistent/libvisa.so", FAKEVISA_NOCLEAR_PATH, FAKEVISA_PATH}, FAKEGPIB_PATH, &trace, &notes, {}};
     std::ostringstream trace;
     std::ostringstream notes;
 };
@@ -105,6 +108,127 @@ TEST_F(IoLibraryTest, TraceWrapsWhicheverBackendWasChosen)
     session->Write("*IDN?\n", true);
     session->Read();
     EXPECT_THAT(trace.str(), AllOf(HasSubstr("GPIB0::9::INSTR > *IDN?\\n"), HasSubstr("GPIB0::9::INSTR < QVTEK,QV3310")));
+}
+
+TEST_F(IoLibraryTest, TheVariableNamesTheVisaLibraryWhenNoOptionDoes)
+{
+    struct Case
+    {
+        const char *name;
+        CommandLine options;
+        std::string variable;
+        Kind expected;
+        const char *why;
+    };
+    CommandLine builtin;
+    builtin.builtinIo = true;
+    CommandLine named;
+    named.visaLibrary = QStringLiteral(FAKEVISA_PATH);
+    const Case cases[] = {
+        {"the variable alone", {}, FAKEVISA_PATH, Kind::SystemVisa, "named by QVSCAN_VISA_LIBRARY"},
+        {"--visa-library before the variable", named, "/nonexistent/libvisa.so", Kind::SystemVisa, "named by --visa-library"},
+        {"--builtin-io before the variable", builtin, FAKEVISA_PATH, Kind::Builtin, "--builtin-io"},
+        {"no variable: the search", {}, "", Kind::SystemVisa, "the first VISA library the search found"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        IoLibraryPlaces where = places;
+        where.visaLibraryVariable = c.variable;
+        IoChoice choice;
+        EXPECT_EQ(kindOf(makeIoLibrary(c.options, where, &choice)), c.expected);
+        EXPECT_EQ(choice.why, c.why);
+    }
+    places.visaLibraryVariable = "/nonexistent/libvisa.so";
+    EXPECT_THAT([&] { makeIoLibrary({}, places); },
+                ThrowsMessage<std::runtime_error>(AllOf(HasSubstr("QVSCAN_VISA_LIBRARY"), HasSubstr("/nonexistent/libvisa.so"))));
+}
+
+TEST_F(IoLibraryTest, TheTraceBeginsWithTheLibraryChosen)
+{
+    CommandLine options;
+    options.trace = true;
+    makeIoLibrary(options, places);
+    EXPECT_EQ(trace.str(), "I/O library: VISA library " FAKEVISA_PATH " (the first VISA library the search found)\n");
+}
+
+/// @brief --list-resources on the test libraries and a made-up set of serial ports.
+class ResourceListingTest : public IoLibraryTest
+{
+protected:
+    ResourceListingTest()
+    {
+        gpib.get<void (*)()>("fakegpib_reset")();
+        gpib.get<void (*)(int)>("fakegpib_setBoards")(1);
+        gpib.get<void (*)(int)>("fakegpib_addListener")(9);
+        listing.io = places;
+        listing.serialPorts = [] {
+            return std::vector<SerialPortEntry>{{"/dev/ttyS0", "", "", ""},
+                                                {"/dev/ttyUSB0", "USB-serial adapter", "Maker Ltd", "A1B2C3"}};
+        };
+    }
+    std::string list(const CommandLine &options, int expectedStatus = 0)
+    {
+        std::ostringstream out;
+        EXPECT_EQ(listResources(options, listing, out), expectedStatus);
+        return out.str();
+    }
+
+    FakeLibrary gpib{FAKEGPIB_PATH};
+    ListingPlaces listing;
+};
+
+TEST_F(ResourceListingTest, SaysWhichLibraryAndWhyAndWhatIsConnected)
+{
+    const std::string text = list({});
+    EXPECT_THAT(text, HasSubstr("I/O library: VISA library " FAKEVISA_PATH " (the first VISA library the search found)\n"));
+    EXPECT_THAT(text, HasSubstr("  /nonexistent/libvisa.so: not found (/nonexistent/libvisa.so: cannot open shared object file"));
+    EXPECT_THAT(text, HasSubstr("  " FAKEVISA_NOCLEAR_PATH ": skipped: " FAKEVISA_NOCLEAR_PATH " has no function viClear"));
+    EXPECT_THAT(text, HasSubstr("  " FAKEVISA_PATH ": found, used\n"));
+    EXPECT_THAT(text, HasSubstr("linux-gpib (" FAKEGPIB_PATH "): found\n"));
+    EXPECT_THAT(text, HasSubstr("  /dev/ttyS0: ASRL1::INSTR\n"));
+    EXPECT_THAT(text, HasSubstr("  /dev/ttyUSB0: no ASRL address (map one with --port), description USB-serial adapter, "
+                                "maker Maker Ltd, serial number A1B2C3\n"));
+    EXPECT_THAT(text, HasSubstr("  GPIB0: answers\n    GPIB0::9::INSTR\n"));
+    EXPECT_THAT(text, Not(HasSubstr("GPIB1")));
+    EXPECT_THAT(text, Not(HasSubstr("Probe")));
+}
+
+TEST_F(ResourceListingTest, PortMappingsAreListedAndProbedThroughTheBuiltinIo)
+{
+    CommandLine options;
+    options.ports = {QStringLiteral("ASRL3=/dev/ttyUSB0"), QStringLiteral("ASRL1=/nonexistent/tty")};
+    options.probe = true;
+    const std::string reply = "QVTEK,QV3310,QV26001729,2.04-1.01-1.00\n";
+    gpib.get<void (*)(const char *, long)>("fakegpib_queueReply")(reply.data(), long(reply.size()));
+    const std::string text = list(options);
+    EXPECT_THAT(text, HasSubstr("I/O library: built-in I/O (serial lines directly, GPIB through linux-gpib) "
+                                "(--port implies --builtin-io)\n"));
+    EXPECT_THAT(text, Not(HasSubstr("VISA libraries tried")));
+    EXPECT_THAT(text, HasSubstr("  /dev/ttyS0: no ASRL address"));
+    EXPECT_THAT(text, HasSubstr("  /dev/ttyUSB0: ASRL3::INSTR, description"));
+    EXPECT_THAT(text, HasSubstr("  /nonexistent/tty: ASRL1::INSTR (--port; no such device)\n"));
+    // The GPIB instrument answers through the test linux-gpib; the mapped adapter is no pty here.
+    EXPECT_THAT(text, HasSubstr("  GPIB0::9::INSTR: QVTEK,QV3310,QV26001729,2.04-1.01-1.00\n"));
+    EXPECT_THAT(text, Not(HasSubstr("  ASRL1::INSTR: ")));
+}
+
+TEST_F(ResourceListingTest, UnderSimulateTheSimulatedResourcesAreListedAndAnswer)
+{
+    CommandLine options;
+    options.simulate = true;
+    options.probe = true;
+    const std::string text = list(options);
+    EXPECT_THAT(text, HasSubstr("I/O library: simulated QV3310 (--simulate)\n"));
+    EXPECT_THAT(text, HasSubstr("  GPIB0::9::INSTR: QVTEK,QV3310,"));
+    EXPECT_THAT(text, HasSubstr("  ASRL1::INSTR: QVTEK,QV3310,"));
+    EXPECT_THAT(text, Not(HasSubstr("linux-gpib")));
+}
+
+TEST_F(ResourceListingTest, AnIoLibraryThatCannotBeSetUpFailsTheListing)
+{
+    CommandLine options;
+    options.visaLibrary = QStringLiteral("/nonexistent/libvisa.so");
+    EXPECT_THAT(list(options, 1), HasSubstr("none could be set up: --visa-library: cannot load /nonexistent/libvisa.so"));
 }
 
 TEST_F(IoLibraryTest, TheBuiltinGpibIoUsesTheGivenLinuxGpib)

@@ -2,14 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <optional>
 #include <cstdlib>
 #include <thread>
 
+#include "readloopcases.h"
 #include "visa/serialbackend.h"
 #include "visa/visaerror.h"
 
@@ -85,7 +90,6 @@ protected:
     std::string device;
     std::unique_ptr<SerialBackend> backend;
 
-private:
     int m_master = -1;
 };
 
@@ -206,6 +210,44 @@ TEST_F(SerialBackendTest, OptionsThatLeaveAReadNoWayToEndAreRefused)
                 ThrowsMessage<VisaError>(AllOf(HasSubstr("Open on ASRL1::INSTR"), HasSubstr("no way to end"))));
 }
 
+TEST_F(SerialBackendTest, TheReadLoopJoinsPiecesAndSplitsReplies)
+{
+    std::vector<std::thread> senders;
+    const readloop::Send send = [&](const std::string &stream, std::size_t piece) {
+        // The line takes a few kilobytes at a time: a writer of its own, as an instrument is.
+        senders.emplace_back([this, stream, piece] {
+            const std::size_t step = piece ? piece : stream.size();
+            for (std::size_t at = 0; at < stream.size(); at += step) {
+                const std::string_view part = std::string_view(stream).substr(at, step);
+                for (std::size_t done = 0; done < part.size();) {
+                    const ssize_t n = ::write(m_master, part.data() + done, part.size() - done);
+                    if (n <= 0)
+                        return; // the test closed the line after a refusal
+                    done += std::size_t(n);
+                }
+                if (piece)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1)); // let the reader see the piece alone
+            }
+        });
+    };
+    const readloop::Open openSession = [this] { return open(); };
+    readloop::expectRepliesAsSent(send, openSession);
+    for (std::thread &sender : senders)
+        sender.join();
+    senders.clear();
+    readloop::expectOverlongReplyRefused(send, openSession);
+    closeLine(); // frees a sender blocked on the rest of the refused reply
+    for (std::thread &sender : senders)
+        sender.join();
+}
+
+TEST_F(SerialBackendTest, ATimeOutSaysWhichTimeOutApplied)
+{
+    auto session = open("Timeout = 50 ; TerminationCharacterEnabled = TRUE");
+    EXPECT_THAT([&] { session->Read(); },
+                ThrowsMessage<VisaError>(HasSubstr("time-out after 50 ms (Timeout = 50 in the option text)")));
+}
+
 TEST(SerialPortMapTest, PortsMapToTheirDevice)
 {
     SerialPortMap ports;
@@ -233,6 +275,71 @@ TEST(SerialPortMapTest, EntriesAreParsedStrictly)
     for (const auto &[entry, reason] : bad)
         EXPECT_THAT([&] { SerialPortMap::parseEntry(entry); }, ThrowsMessage<std::invalid_argument>(HasSubstr(reason)))
             << entry;
+}
+
+TEST_F(SerialBackendTest, ARelativePortPathIsOpenedInTheWorkingFolderAndNamedWhole)
+{
+    char folderTemplate[] = "/tmp/qvscan-port-XXXXXX";
+    ASSERT_NE(mkdtemp(folderTemplate), nullptr);
+    const std::string folder = folderTemplate;
+    ASSERT_EQ(symlink(device.c_str(), (folder + "/tty0").c_str()), 0);
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(folder.c_str()), 0);
+
+    SerialPortMap ports;
+    ports.set(1, "tty0"); // a bare name: the serial library alone would look for /dev/tty0
+    ports.set(2, "missing");
+    SerialBackend relative(ports);
+    auto session = relative.open(ResourceName::parse("ASRL1"), SessionOptions::parse(kSerialOptions));
+    session->Write("*IDN?\n", true);
+    EXPECT_EQ(received(6), "*IDN?\n");
+    EXPECT_THAT([&] { relative.open(ResourceName::parse("ASRL2"), {}); },
+                ThrowsMessage<VisaError>(HasSubstr("cannot open serial device " + folder + "/missing")));
+    EXPECT_EQ(ports.portOf(folder + "/tty0"), 1u);
+
+    EXPECT_EQ(chdir(previous), 0);
+    std::remove((folder + "/tty0").c_str());
+    rmdir(folder.c_str());
+}
+
+TEST(SerialPortMapTest, EachDeviceHasTheAddressThatReachesIt)
+{
+    SerialPortMap ports;
+    ports.set(1, "/dev/ttyUSB0");
+    ports.set(4, "/dev/ttyS7");
+    const std::pair<const char *, std::optional<unsigned>> cases[] = {
+        {"/dev/ttyUSB0", 1u}, {"/dev/ttyS0", std::nullopt}, // ASRL1 is mapped elsewhere
+        {"/dev/ttyS1", 2u},   {"/dev/ttyS7", 4u},           {"/dev/ttyS3", std::nullopt}, // ASRL4 is mapped
+        {"/dev/ttyS10", 11u}, {"/dev/ttyACM0", std::nullopt}, {"/dev/ttyS", std::nullopt}, {"/dev/ttyS1x", std::nullopt},
+    };
+    for (const auto &[device, port] : cases)
+        EXPECT_EQ(ports.portOf(device), port) << device;
+}
+
+TEST(SerialBackendOpen, APermissionFailureNamesTheGroupTheUserMustBelongTo)
+{
+    char path[] = "/tmp/qvscan-tty-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    struct stat status{};
+    ASSERT_EQ(stat(path, &status), 0);
+    const group *owner = getgrgid(status.st_gid);
+    ASSERT_NE(owner, nullptr);
+    EXPECT_THAT(permissionAdvice(path), AllOf(HasSubstr(std::string("belongs to group ") + owner->gr_name),
+                                              HasSubstr("the user must belong to it")));
+    EXPECT_EQ(permissionAdvice("/nonexistent/tty"), "");
+
+    // The whole message, where the user really may not open the device (root may open anything).
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(path, 0), 0);
+        SerialPortMap ports;
+        ports.set(1, path);
+        EXPECT_THAT([&] { SerialBackend(ports).open(ResourceName::parse("ASRL1"), {}); },
+                    ThrowsMessage<VisaError>(AllOf(HasSubstr(path), HasSubstr(std::string("group ") + owner->gr_name))));
+    }
+    std::remove(path);
 }
 
 TEST(SerialBackendOpen, ADeviceThatCannotBeOpenedIsNamed)

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "fakelibrary.h"
+#include "readloopcases.h"
 #include "visa/systemvisa.h"
 #include "visa/visaapi.h"
 #include "visa/visaerror.h"
@@ -76,10 +77,12 @@ TEST_F(SystemVisaTest, OpenMapsTheOptionTextOntoAttributes)
          "BaudRate = 9600 ; DataBits = 7 ; Parity = ASRL_PAR_EVEN ; StopBits = ASRL_STOP_TWO ; "
          "FlowControl = ASRL_FLOW_RTS_CTS ; EndIn = ASRL_END_NONE ; EndOut = ASRL_END_TERMCHAR ; "
          "TerminationCharacter = 13",
-         {"2 0x3FFF0018 13", "2 0x3FFF0038 0", "2 0x3FFF0016 1", "2 0x3FFF0021 9600", "2 0x3FFF0022 7",
+         {"2 0x3FFF001A 10000", "2 0x3FFF0018 13", "2 0x3FFF0038 0", "2 0x3FFF0016 1", "2 0x3FFF0021 9600",
+          "2 0x3FFF0022 7",
           "2 0x3FFF0023 2", "2 0x3FFF0024 20", "2 0x3FFF0025 2", "2 0x3FFF00B3 0", "2 0x3FFF00B4 2"}},
-        // A GPIB session gets no serial attributes, and no time-out unless the text sets one.
-        {"GPIB0::9", "", {"2 0x3FFF0018 10", "2 0x3FFF0038 0", "2 0x3FFF0016 1"}},
+        // A GPIB session gets no serial attributes, and the same 10 s time-out as every bus when
+        // the text sets none, never the library's own default.
+        {"GPIB0::9", "", {"2 0x3FFF001A 10000", "2 0x3FFF0018 10", "2 0x3FFF0038 0", "2 0x3FFF0016 1"}},
         {"GPIB0::9", "Timeout = 500 ; SendEndEnabled = FALSE",
          {"2 0x3FFF001A 500", "2 0x3FFF0018 10", "2 0x3FFF0038 0", "2 0x3FFF0016 0"}},
     };
@@ -179,6 +182,34 @@ TEST_F(SystemVisaTest, DestroyingAnOpenSessionClosesIt)
 {
     open("GPIB0::9").reset();
     EXPECT_EQ(calls("viClose"), std::vector<std::string>{"2"});
+}
+
+TEST_F(SystemVisaTest, TheReadLoopJoinsPiecesAndSplitsReplies)
+{
+    const readloop::Send send = [this](const std::string &stream, std::size_t piece) {
+        fake.get<void (*)(unsigned)>("fakevisa_setReadChunk")(unsigned(piece));
+        reply(stream);
+    };
+    const readloop::Open openSession = [this] { return open("GPIB0::9", "TerminationCharacterEnabled = TRUE"); };
+    readloop::expectRepliesAsSent(send, openSession);
+    readloop::expectOverlongReplyRefused(send, openSession);
+}
+
+TEST_F(SystemVisaTest, EveryBusGetsTheSameTimeOutAndATimeOutSaysWhichApplied)
+{
+    const std::pair<const char *, const char *> cases[] = {{"GPIB0::9", ""}, {"ASRL1", ""}, {"GPIB0::9", "Timeout = 10000"}};
+    for (const auto &[resource, options] : cases) {
+        SCOPED_TRACE(resource + std::string(" ") + options);
+        reset();
+        backend = SystemVisaBackend::load(FAKEVISA_PATH);
+        auto session = open(resource, options);
+        EXPECT_THAT(calls("viSetAttribute"), ::testing::Contains("2 0x3FFF001A 10000"));
+        const std::string from = *options ? "(Timeout = 10000 in the option text)"
+                                          : "(the default; the option text sets no Timeout)";
+        EXPECT_THAT([&] { session->Read(); },
+                    ThrowsMessage<VisaError>(AllOf(HasSubstr("time-out after 10000 ms " + from),
+                                                   HasSubstr("Timeout expired before operation completed."))));
+    }
 }
 
 TEST(SystemVisaLoad, AnUnusableLibraryIsNamedWithTheReason)

@@ -39,11 +39,36 @@ TEST(ResourceName, KeepsTheParts)
     EXPECT_EQ(serial.board, 3u);
 }
 
+TEST(ResourceName, RefusesTheOtherInterfaceTypesByName)
+{
+    // Well-formed names of interfaces nothing here serves: refused as such, never taken for GPIB.
+    const std::pair<const char *, const char *> cases[] = {
+        {"TCPIP0::10.0.0.1::INSTR", "TCPIP resources are not supported"},
+        {"tcpip::10.0.0.1::5025::SOCKET", "TCPIP resources are not supported"},
+        {"USB0::0x1234::0x5678::SN1::INSTR", "USB resources are not supported"},
+        {"GPIB-VXI0::9::INSTR", "GPIB-VXI resources are not supported"},
+        {"gpib-vxi::9", "GPIB-VXI resources are not supported"},
+        {"VXI0::1::INSTR", "VXI resources are not supported"},
+        {"PXI0::3-18::INSTR", "PXI resources are not supported"},
+        {"TCPIP0::GPIB0,9::INSTR", "TCPIP resources are not supported"},
+    };
+    for (const auto &[text, reason] : cases) {
+        SCOPED_TRACE(text);
+        try {
+            ResourceName::parse(text);
+            ADD_FAILURE() << "accepted";
+        } catch (const std::invalid_argument &e) {
+            EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
+        }
+    }
+}
+
 TEST(ResourceName, RefusesAnythingElseWithTheReason)
 {
     const std::pair<const char *, const char *> cases[] = {
         {"", "only GPIB and serial"},
-        {"TCPIP0::10.0.0.1::INSTR", "only GPIB and serial"},
+        {"TCPIPX", "only GPIB and serial"},
+        {"GPIB-9", "expected \"::\""},
         {"GPIB0", "primary address"},
         {"GPIB0::", "primary address"},
         {"GPIB0::31", "out of range"},
