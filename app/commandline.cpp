@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/csvwriter.h"
 #include "sim/faults.h"
 #include "visa/serialbackend.h"
 
@@ -67,7 +68,14 @@ CommandLine CommandLine::parse(const QCoreApplication &app)
         QStringLiteral("trace"),
         QCoreApplication::translate("main", "Write every command sent and every reply received to standard "
                                             "error, with the time since start and the resource."));
+    const QCommandLineOption output(
+        QStringLiteral("output"),
+        QCoreApplication::translate("main", "Write the readings to the CSV file <file> as each one arrives, as "
+                                            "\"Save Readings...\" writes them. In the window, a later run writes "
+                                            "<file> with -2, -3, ... before its suffix."),
+        QStringLiteral("file"));
     parser.addOptions({simulate, address, simFault, batch, visaLibrary, builtinIo, port, trace});
+    parser.addOption(output);
 
     if (!parser.parse(app.arguments()))
         usageError(parser.errorText());
@@ -87,6 +95,7 @@ CommandLine CommandLine::parse(const QCoreApplication &app)
     options.builtinIo = parser.isSet(builtinIo);
     options.ports = parser.values(port);
     options.trace = parser.isSet(trace);
+    options.output = parser.value(output);
 
     if (!options.simFaults.isEmpty() && !options.simulate)
         usageError(QStringLiteral("--sim-fault needs --simulate"));
@@ -104,6 +113,10 @@ CommandLine CommandLine::parse(const QCoreApplication &app)
     } catch (const std::invalid_argument &e) {
         usageError(QStringLiteral("--sim-fault: %1").arg(QString::fromStdString(e.what())));
     }
+    if (parser.isSet(output) && options.output.isEmpty())
+        usageError(QStringLiteral("--output needs a file name"));
+    if (const QString reason = safefile::refusal(options.output); !options.output.isEmpty() && !reason.isEmpty())
+        usageError(QStringLiteral("--output: %1: %2").arg(options.output, reason));
     for (const QString &entry : options.ports) {
         try {
             visa::SerialPortMap::parseEntry(entry.toStdString());

@@ -16,6 +16,7 @@ struct CommandLine
     bool builtinIo = false; ///< use the built-in serial and GPIB I/O even when a VISA library is installed
     QStringList ports; ///< "ASRLn=PATH" entries: the serial device of each port, for the built-in I/O
     bool trace = false; ///< every command and reply to standard error
+    QString output; ///< write each run's readings to this CSV file as they arrive
 
     /// Parses the arguments of @p app. --help and --version print and exit; a usage error prints
     /// the reason and exits with status 2.

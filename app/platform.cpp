@@ -24,6 +24,8 @@ std::chrono::nanoseconds DesktopPlatform::now() const
 void BatchPlatform::showMessage(QWidget *, const QString &, const QString &text)
 {
     m_messageShown = true;
+    if (m_beforeMessage)
+        m_beforeMessage();
     std::fprintf(m_messages, "%s\n", text.toUtf8().constData());
     std::fflush(m_messages);
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 
 #include <QString>
 
@@ -49,7 +50,11 @@ public:
     /// True once any message was shown: the run did not end as planned.
     bool messageShown() const { return m_messageShown; }
 
+    /// Runs before each message is written: clears a progress line on the same terminal.
+    void setBeforeMessage(std::function<void()> beforeMessage) { m_beforeMessage = std::move(beforeMessage); }
+
 private:
     std::FILE *m_messages;
     bool m_messageShown = false;
+    std::function<void()> m_beforeMessage;
 };
