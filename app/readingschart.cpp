@@ -52,7 +52,8 @@ ReadingsChart::ReadingsChart(const ReadingsModel &model, QWidget *parent)
     m_channelAxis->setLabelFormat(QStringLiteral("%d"));
     m_channelAxis->setTickType(QValueAxis::TicksDynamic);
     m_channelAxis->setTickAnchor(101);
-    m_channelAxis->setTickInterval(1);
+    // Every other channel: twenty labels would not fit beside each other.
+    m_channelAxis->setTickInterval(2);
     m_channelAxis->setMinorTickCount(0);
     m_temperatureAxis = new QValueAxis;
     m_temperatureAxis->setTitleText(tr("Temperature (°C)"));

@@ -56,6 +56,8 @@ ReadingsWindow::ReadingsWindow(ReadingsModel &model, QWidget *parent)
     m_table->sortByColumn(ReadingsModel::ReadingColumn, Qt::AscendingOrder);
     m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+    m_table->setWordWrap(false);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -92,8 +94,8 @@ ReadingsWindow::ReadingsWindow(ReadingsModel &model, QWidget *parent)
 
     connect(&m_model, &QAbstractItemModel::modelReset, this, &ReadingsWindow::updateHeading);
     updateHeading();
-    resize(980, 560);
-    splitter->setSizes({430, 550});
+    resize(1180, 600);
+    splitter->setSizes({620, 560});
 }
 
 void ReadingsWindow::updateHeading()
