@@ -19,6 +19,7 @@
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtCharts/QValueAxis>
 #include <QtCharts/QXYSeries>
 
@@ -456,8 +457,12 @@ TEST_F(Readings, TheChartDrawsEachPassOfEachQuantityAgainstTheChannel)
     }
     EXPECT_NE(chart->temperatureAxis(), chart->voltageAxis());
 
-    // The tooltip is the reading's row.
+    // The tooltip is the reading's row; hovering a point shows it.
     const QString tip = chart->toolTipFor(series[2], 3);
+    QToolTip::hideText();
+    emit series[2]->hovered(series[2]->at(3), true);
+    EXPECT_EQ(QToolTip::text(), tip);
+    QToolTip::hideText();
     EXPECT_TRUE(tip.contains("Reading: 24")) << tip.toStdString();
     EXPECT_TRUE(tip.contains("Channel: 104"));
     EXPECT_TRUE(tip.contains("Unit: °C"));
