@@ -11,7 +11,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include "app/platform.h"
@@ -85,8 +84,7 @@ void VISAComExample::createControls()
     GetReadings->setFocus();
 
     connect(SelectIO, &QPushButton::clicked, this, [this] { handleEvent([this] { SelectIO_Click(); }); });
-    connect(GetReadings, &QPushButton::clicked, this,
-            [this] {
+    connect(GetReadings, &QPushButton::clicked, this, [this] {
         handleEvent([this] {
             runBlocking([this] { GetReadings_Click(); });
             reportOutputProblem();
