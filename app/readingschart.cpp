@@ -39,13 +39,13 @@ void fit(QValueAxis *axis, double low, double high)
 } // namespace
 
 ReadingsChart::ReadingsChart(const ReadingsModel &model, QWidget *parent)
-    : QChartView(parent)
+    // Given its chart at once: the one a default view makes would be left without an owner by setChart().
+    : QChartView(new QChart, parent)
     , m_model(model)
 {
     setRenderHint(QPainter::Antialiasing);
-    auto *chart = new QChart;
+    QChart *chart = this->chart();
     chart->legend()->setAlignment(Qt::AlignBottom);
-    setChart(chart);
 
     m_channelAxis = new QValueAxis;
     m_channelAxis->setTitleText(tr("Channel"));
