@@ -934,6 +934,20 @@ TEST_F(Readings, AnOutputFileThatFillsUpHoldsOnlyWholeRecordsAndTheRunGoesOn)
     EXPECT_TRUE(keptFiles().isEmpty()) << "the run went well: the readings are still in the window";
 }
 
+TEST_F(Readings, AnOutputFileThatCannotBeOpenedIsReportedAfterTheRun)
+{
+    start();
+    const QString output = folder.filePath("missing/r.csv");
+    window->setOutputFile(output);
+    window->GetReadings->click();
+    EXPECT_FALSE(window->ended());
+    EXPECT_EQ(window->readingsListed(), 40);
+    ASSERT_EQ(platform.messages.size(), 1);
+    EXPECT_EQ(platform.messages[0], "The readings could not be written to " + QDir::toNativeSeparators(output)
+                                        + ": No such file or directory.");
+    EXPECT_TRUE(keptFiles().isEmpty());
+}
+
 struct Refused
 {
     const char *name;
