@@ -39,8 +39,7 @@ void fit(QValueAxis *axis, double low, double high)
 } // namespace
 
 ReadingsChart::ReadingsChart(const ReadingsModel &model, QWidget *parent)
-    // Given its chart at once: the one a default view makes would be left without an owner by setChart().
-    : QChartView(new QChart, parent)
+    : QChartView(new QChart, parent) // a default view's own chart would lose its owner to setChart()
     , m_model(model)
 {
     setRenderHint(QPainter::Antialiasing);
