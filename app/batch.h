@@ -13,6 +13,7 @@ enum BatchStatus {
 };
 
 /// Batch mode: loads @p window, clicks "Get Readings" once and then "Exit", writing every listed
-/// line to @p out as it is listed. Messages go wherever @p platform sends them. Needs no event
-/// loop of its own; returns the exit status.
-int runBatch(VISAComExample &window, const BatchPlatform &platform, std::FILE *out);
+/// line to @p out as it is listed. Messages go wherever @p platform sends them. When
+/// @p progressTerminal is a terminal, one self-rewriting line there shows the wait. A failed
+/// write to @p out is a failure. Needs no event loop of its own; returns the exit status.
+int runBatch(VISAComExample &window, BatchPlatform &platform, std::FILE *out, std::FILE *progressTerminal = nullptr);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/csvwriter.h"
 #include "sim/faults.h"
 #include "visa/serialbackend.h"
 
@@ -77,7 +78,14 @@ CommandLine CommandLine::parse(const QCoreApplication &app)
         QStringLiteral("probe"),
         QCoreApplication::translate("main", "With --list-resources: send \"*IDN?\" to each resource found, with "
                                             "a short time-out, and print the reply or the failure."));
-    parser.addOptions({simulate, address, simFault, batch, visaLibrary, builtinIo, port, trace, listResources, probe});
+    const QCommandLineOption output(
+        QStringLiteral("output"),
+        QCoreApplication::translate("main", "Write the readings to the CSV file <file> as each one arrives, as "
+                                            "\"Save Readings...\" writes them. In the window, a later run writes "
+                                            "<file> with -2, -3, ... before its suffix."),
+        QStringLiteral("file"));
+    parser.addOptions({simulate, address, simFault, batch, visaLibrary, builtinIo, port, trace, output, listResources,
+                       probe});
 
     if (!parser.parse(app.arguments()))
         usageError(parser.errorText());
@@ -99,6 +107,7 @@ CommandLine CommandLine::parse(const QCoreApplication &app)
     options.trace = parser.isSet(trace);
     options.listResources = parser.isSet(listResources);
     options.probe = parser.isSet(probe);
+    options.output = parser.value(output);
 
     if (options.probe && !options.listResources)
         usageError(QStringLiteral("--probe needs --list-resources"));
@@ -120,6 +129,10 @@ CommandLine CommandLine::parse(const QCoreApplication &app)
     } catch (const std::invalid_argument &e) {
         usageError(QStringLiteral("--sim-fault: %1").arg(QString::fromStdString(e.what())));
     }
+    if (parser.isSet(output) && options.output.isEmpty())
+        usageError(QStringLiteral("--output needs a file name"));
+    if (const QString reason = safefile::refusal(options.output); !options.output.isEmpty() && !reason.isEmpty())
+        usageError(QStringLiteral("--output: %1: %2").arg(options.output, reason));
     for (const QString &entry : options.ports) {
         try {
             visa::SerialPortMap::parseEntry(entry.toStdString());

@@ -18,6 +18,7 @@ struct CommandLine
     bool trace = false; ///< every command and reply to standard error
     bool listResources = false; ///< no window: print the I/O library chosen and the resources present
     bool probe = false; ///< with listResources: ask each resource found for its identification
+    QString output; ///< write each run's readings to this CSV file as they arrive
 
     /// Parses the arguments of @p app. --help and --version print and exit; a usage error prints
     /// the reason and exits with status 2.

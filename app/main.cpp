@@ -72,9 +72,11 @@ int main(int argc, char **argv)
     VISAComExample window(ioLibrary, platform);
     if (!options.address.isNull())
         window.ioSelect->setText(options.address);
+    if (!options.output.isEmpty())
+        window.setOutputFile(options.output);
 
     if (options.batch)
-        return runBatch(window, batchPlatform, stdout);
+        return runBatch(window, batchPlatform, stdout, stderr);
 
     window.load();
     if (!window.ended())

@@ -18,7 +18,7 @@
 
 #include <unistd.h>
 
-void writeTextLine(std::FILE *file, const QString &text, bool keepLineFeeds)
+bool writeTextLine(std::FILE *file, const QString &text, bool keepLineFeeds)
 {
     QString shown;
     if (isatty(fileno(file))) {
@@ -37,8 +37,8 @@ void writeTextLine(std::FILE *file, const QString &text, bool keepLineFeeds)
         shown = text;
     }
     const QByteArray bytes = shown.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file);
-    std::fflush(file);
+    const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file) == size_t(bytes.size());
+    return std::fflush(file) == 0 && written;
 }
 
 void DesktopPlatform::showMessage(QWidget *window, const QString &caption, const QString &text)
@@ -96,6 +96,8 @@ std::chrono::nanoseconds DesktopPlatform::now() const
 void BatchPlatform::showMessage(QWidget *, const QString &, const QString &text)
 {
     m_messageShown = true;
+    if (m_beforeMessage)
+        m_beforeMessage();
     writeTextLine(m_messages, text, true);
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 
 #include <QString>
 
@@ -10,7 +11,7 @@ class QWidget;
 /// Writes @p text and a line feed to @p file, every character of it (a NUL included), as UTF-8.
 /// On a terminal, control characters other than TAB (and LF when @p keepLineFeeds) are shown
 /// as the I/O trace shows them ("\r", "\n", "\x1B"), so an instrument cannot drive the terminal.
-void writeTextLine(std::FILE *file, const QString &text, bool keepLineFeeds = false);
+bool writeTextLine(std::FILE *file, const QString &text, bool keepLineFeeds = false);
 
 /// @brief What the window needs from outside itself that tests and batch mode replace:
 /// showing a modal message box, ending the program, and the time that bounds a wait.
@@ -54,7 +55,11 @@ public:
     /// True once any message was shown: the run did not end as planned.
     bool messageShown() const { return m_messageShown; }
 
+    /// Runs before each message is written: clears a progress line on the same terminal.
+    void setBeforeMessage(std::function<void()> beforeMessage) { m_beforeMessage = std::move(beforeMessage); }
+
 private:
     std::FILE *m_messages;
     bool m_messageShown = false;
+    std::function<void()> m_beforeMessage;
 };

@@ -7,7 +7,7 @@ namespace readingsexport {
 
 namespace {
 
-QString csvRecord(const QStringList &fields)
+QString joinRecord(const QStringList &fields)
 {
     QStringList quoted;
     quoted.reserve(fields.size());
@@ -15,6 +15,13 @@ QString csvRecord(const QStringList &fields)
         quoted.append(csvField(field));
     // RFC 4180 ends every record, the last one too, with CR LF.
     return quoted.join(QLatin1Char(',')) + QLatin1String("\r\n");
+}
+
+/// A spreadsheet runs a cell that begins so as a formula, unless it is a number.
+bool runsAsFormula(const QString &field)
+{
+    static const QRegularExpression formulaStart(QStringLiteral("^[=+\\-@\\t\\r]"));
+    return field.contains(formulaStart) && !isNumber(field);
 }
 
 } // namespace
@@ -25,36 +32,40 @@ bool isReadingLine(const QString &line)
     return reading.match(line).hasMatch();
 }
 
-QStringList readingFields(const QString &line)
+bool isNumber(const QString &text)
 {
-    QStringList fields = line.split(QLatin1Char('\t'));
-    // The blank is the list's sign column for positive numbers; a spreadsheet wants the number.
-    if (fields.first().startsWith(QLatin1Char(' ')))
-        fields.first().remove(0, 1);
-    return fields;
+    static const QRegularExpression number(QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
+    return number.match(text).hasMatch();
 }
 
 QString csvField(const QString &field)
 {
-    static const QRegularExpression needsQuotes(QStringLiteral("[,\"\\r\\n]"));
-    if (!field.contains(needsQuotes))
-        return field;
-    QString quoted = field;
-    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+    static const QRegularExpression needsQuotes(QStringLiteral("[,\"\\t\\r\\n]"));
+    QString text = runsAsFormula(field) ? QLatin1Char('\'') + field : field;
+    if (!text.contains(needsQuotes))
+        return text;
+    text.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-QString suggestedFileName(const Sheet &sheet)
+QString clipboardField(const QString &field)
+{
+    static const QRegularExpression separators(QStringLiteral("[\\t\\r\\n]"));
+    QString text = runsAsFormula(field) ? QLatin1Char('\'') + field : field;
+    return text.replace(separators, QStringLiteral(" "));
+}
+
+QString suggestedFileName(const ReadingsModel::Start &start)
 {
     // Only digits reach the name: the instrument's answer must not add separators to the path.
     static const QRegularExpression notDigit(QStringLiteral("\\D"));
     QString name = QCoreApplication::translate("readingsexport", "readings");
     QStringList stamp;
-    for (QString part : sheet.startDate.split(QLatin1Char(',')))
+    for (QString part : start.date.split(QLatin1Char(',')))
         if (!part.remove(notDigit).isEmpty())
             stamp.append(part);
     // Whole seconds are enough to tell runs apart.
-    const QString time = QString(sheet.startTime).section(QLatin1Char('.'), 0, 0).remove(notDigit);
+    const QString time = QString(start.time).section(QLatin1Char('.'), 0, 0).remove(notDigit);
     if (!time.isEmpty())
         stamp.append(time);
     if (!stamp.isEmpty())
@@ -62,19 +73,28 @@ QString suggestedFileName(const Sheet &sheet)
     return name + QLatin1String(".csv");
 }
 
-QString csvText(const Sheet &sheet)
+QString csvHead(const ReadingsModel::Start &start)
 {
     QString text;
-    text += csvRecord({QCoreApplication::translate("readingsexport", "Start Date (yyyy,mm,dd)"), sheet.startDate});
-    text += csvRecord({QCoreApplication::translate("readingsexport", "Start Time (hh,mm,ss.sss)"), sheet.startTime});
-    text += csvRecord({QCoreApplication::translate("readingsexport", "Instrument ID"), sheet.instrumentId});
-    text += csvRecord({QCoreApplication::translate("readingsexport", "Reading"),
-                       QCoreApplication::translate("readingsexport", "Channel"),
-                       QCoreApplication::translate("readingsexport", "Value"),
-                       QCoreApplication::translate("readingsexport", "Time")});
-    for (const QStringList &reading : sheet.readings)
-        text += csvRecord(reading);
+    text += joinRecord({QCoreApplication::translate("readingsexport", "Start Date (yyyy,mm,dd)"), start.date});
+    text += joinRecord({QCoreApplication::translate("readingsexport", "Start Time (hh,mm,ss.sss)"), start.time});
+    text += joinRecord({QCoreApplication::translate("readingsexport", "Instrument ID"), start.instrumentId});
+    QStringList columns;
+    for (int column = 0; column < ReadingsModel::ColumnCount; ++column)
+        columns.append(ReadingsModel::columnName(column));
+    text += joinRecord(columns);
     return text;
+}
+
+QString csvRecord(const Reading &reading)
+{
+    QString value = reading.valueText;
+    if (reading.value.kind == ReadingValue::Number)
+        value = reading.value.numberText;
+    else if (reading.value.kind == ReadingValue::Overload)
+        value = reading.valueDisplay();
+    return joinRecord({QString::number(reading.number), reading.channelText, reading.function.name, value,
+                       reading.unit(), reading.seconds ? reading.timeText.trimmed() : reading.timeText});
 }
 
 } // namespace readingsexport

@@ -11,10 +11,11 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include "app/platform.h"
+#include "app/readingskeeper.h"
+#include "app/readingswindow.h"
 
 namespace {
 
@@ -90,6 +91,7 @@ VISAComExample::VISAComExample(std::shared_ptr<visa::Backend> ioLibrary, Platfor
 {
     createControls();
     createListMenu();
+    createReadingsControls();
     askSaveFileName = [this](const QString &suggestedPath) {
         return QFileDialog::getSaveFileName(this, tr("Save Readings"), suggestedPath,
                                             tr("CSV files (*.csv);;All files (*)"));
@@ -100,6 +102,8 @@ VISAComExample::~VISAComExample()
 {
     // The list's model outlives this part of the window and empties itself as it goes.
     List1->model()->disconnect(this);
+    // It shows the readings this window holds; it goes first.
+    delete m_readingsWindow;
 }
 
 void VISAComExample::createControls()
@@ -135,8 +139,12 @@ void VISAComExample::createControls()
     GetReadings->setFocus();
 
     connect(SelectIO, &QPushButton::clicked, this, [this] { handleEvent([this] { SelectIO_Click(); }); });
-    connect(GetReadings, &QPushButton::clicked, this,
-            [this] { handleEvent([this] { runBlocking([this] { GetReadings_Click(); }); }); });
+    connect(GetReadings, &QPushButton::clicked, this, [this] {
+        handleEvent([this] {
+            runBlocking([this] { GetReadings_Click(); });
+            reportOutputProblem();
+        });
+    });
     connect(ExitProg, &QPushButton::clicked, this, [this] { handleEvent([this] { ExitProg_Click(); }); });
 }
 
@@ -253,7 +261,10 @@ void VISAComExample::repaintList()
 
 void VISAComExample::showMessage(const QString &text)
 {
-    m_platform.showMessage(this, QString::fromLatin1(kAppTitle), text);
+    // Every message of a run that holds readings ends it: they are kept and the message says where.
+    const QString note = m_running ? readingsFailureNote() : QString();
+    const QString separator = note.isEmpty() || text.endsWith(QLatin1Char('\n')) ? QString() : QStringLiteral("\n");
+    m_platform.showMessage(this, QString::fromLatin1(kAppTitle), text + separator + note);
 }
 
 void VISAComExample::send(const QString &command)
@@ -308,6 +319,8 @@ void VISAComExample::updateListActions()
     for (int row = 0; row < List1->count() && !readings; ++row)
         readings = readingsexport::isReadingLine(List1->item(row)->text());
     m_saveReadingsAction->setEnabled(readings);
+    if (m_showReadingsAction)
+        m_showReadingsAction->setEnabled(readings && m_keeper->model().rowCount() > 0);
 }
 
 void VISAComExample::copyLines()
@@ -332,37 +345,12 @@ void VISAComExample::saveReadings()
 {
     if (m_running)
         return;
-    const readingsexport::Sheet sheet = listedSheet();
-    if (sheet.readings.isEmpty())
+    const ReadingsModel &model = m_keeper->model();
+    if (model.rowCount() == 0)
         return;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString fileName = askSaveFileName(QDir(folder).filePath(readingsexport::suggestedFileName(sheet)));
+    const QString fileName = askSaveFileName(QDir(folder).filePath(readingsexport::suggestedFileName(model.start())));
     if (fileName.isEmpty())
         return;
-
-    // A failed save is the operator's to retry; unlike an instrument failure it ends nothing.
-    const QByteArray bytes = readingsexport::csvText(sheet).toUtf8();
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        showMessage(tr("The readings could not be saved to %1:\n%2")
-                        .arg(QDir::toNativeSeparators(fileName), file.errorString()));
-}
-
-readingsexport::Sheet VISAComExample::listedSheet() const
-{
-    // The captions Readings lists, translated alike.
-    const QString datePrefix = tr("Start Date (yyyy,mm,dd): ");
-    const QString timePrefix = tr("Start Time (hh,mm,ss.sss): ");
-    readingsexport::Sheet sheet;
-    sheet.instrumentId = m_instrumentId;
-    for (int row = 0; row < List1->count(); ++row) {
-        const QString line = List1->item(row)->text();
-        if (readingsexport::isReadingLine(line))
-            sheet.readings.append(readingsexport::readingFields(line));
-        else if (line.startsWith(datePrefix))
-            sheet.startDate = line.mid(datePrefix.size());
-        else if (line.startsWith(timePrefix))
-            sheet.startTime = line.mid(timePrefix.size());
-    }
-    return sheet;
+    saveReadingsTo(fileName);
 }

@@ -19,7 +19,10 @@ class QLineEdit;
 class QListWidget;
 class QMenu;
 class QPoint;
+class QProgressBar;
 class QPushButton;
+class ReadingsKeeper;
+class ReadingsWindow;
 
 /// Thrown by End() so that nothing after the end of the program runs. It is no std::exception,
 /// so the program's failure handlers, which catch std::exception, can never catch it.
@@ -64,6 +67,20 @@ public:
     /// result cancels. A file dialog by default; tests give the name directly.
     std::function<QString(const QString &suggestedPath)> askSaveFileName;
 
+    /// Writes every run's readings to @p path as CSV as they arrive (--output).
+    void setOutputFile(const QString &path);
+    /// The run's readings, as the readings window shows them and the files hold them.
+    ReadingsKeeper &readingsKeeper() const { return *m_keeper; }
+    /// The "Readings" window, once opened.
+    ReadingsWindow *readingsWindow() const { return m_readingsWindow; }
+    /// Opens the "Readings" window, or raises it when it is open.
+    void showReadings();
+    /// The bar between the list and "Exit" that shows the stored readings during a run.
+    QProgressBar *storedReadingsBar() const { return m_progress; }
+    /// After a failure of batch mode outside the run: what became of the readings (see
+    /// ReadingsKeeper::failureNotes), as lines to end its message with.
+    QString readingsFailureNote();
+
     // Controls, named as the operator's instructions and the routines name them.
     QPushButton *GetReadings = nullptr;
     QListWidget *List1 = nullptr;
@@ -103,6 +120,8 @@ public:
 signals:
     /// A line was appended to List1.
     void lineAppended(const QString &line);
+    /// The poll found @p points of @p total readings stored, @p seconds after the wait began.
+    void storedReadings(int points, int total, double seconds);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -143,7 +162,16 @@ private:
     void updateListActions();
     void copyLines();
     void saveReadings();
-    readingsexport::Sheet listedSheet() const;
+
+    // The readings beside the list: window, progress, output file (app/windowreadings.cpp).
+    void createReadingsControls();
+    void noteScanStart(const QString &date, const QString &time);
+    void noteReading(int number, const QString &channel, const QString &value, const QString &time);
+    void showStoredReadings(std::int32_t points);
+    void beginRunDisplay();
+    void endRunDisplay();
+    void reportOutputProblem();
+    void saveReadingsTo(const QString &fileName);
 
     // Instrument I/O in the program's own text type.
     void send(const QString &command);
@@ -159,6 +187,11 @@ private:
     QMenu *m_listMenu = nullptr;
     QAction *m_copyAction = nullptr;
     QAction *m_saveReadingsAction = nullptr;
+    QAction *m_showReadingsAction = nullptr;
+    std::unique_ptr<ReadingsKeeper> m_keeper;
+    ReadingsWindow *m_readingsWindow = nullptr;
+    QProgressBar *m_progress = nullptr;
+    std::chrono::nanoseconds m_waitStart{-1};
     /// The identification reply last listed; idString is overwritten by the module reply.
     QString m_instrumentId; ///< the last identification listed, for saved readings
 };

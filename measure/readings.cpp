@@ -28,6 +28,7 @@ void VISAComExample::Readings()
     send(QStringLiteral("SYSTem:TIME?"));
     QString timeText = readString();
     timeText = RemoveLfCr(timeText);
+    noteScanStart(dateText, timeText);
 
     waitForReadings();
 
@@ -62,6 +63,7 @@ void VISAComExample::Readings()
         }
         appendLine(NumberText(reading) + QLatin1Char('\t') + channel + QLatin1Char('\t')
                    + QString::fromLatin1(fields[0]) + QLatin1Char('\t') + QString::fromLatin1(fields[1]));
+        noteReading(reading, channel, QString::fromLatin1(fields[0]), QString::fromLatin1(fields[1]));
         ++m_readingsListed;
     }
 
@@ -80,6 +82,7 @@ void VISAComExample::waitForReadings()
     for (;;) {
         send(QStringLiteral("DATA:POINTS?"));
         const auto points = static_cast<std::int32_t>(instr->ReadNumber(visa::ASCIIType_I4));
+        showStoredReadings(points);
         if (points == numReadings)
             return;
         if (points > numReadings)

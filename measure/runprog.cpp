@@ -74,12 +74,14 @@ void VISAComExample::runBlocking(const std::function<void()> &routine)
 {
     m_running = true;
     qApp->installEventFilter(this);
+    beginRunDisplay();
     struct Restore
     {
         VISAComExample *window;
         ~Restore()
         {
             qApp->removeEventFilter(window);
+            window->endRunDisplay();
             window->m_running = false;
         }
     } restore{this};

@@ -31,8 +31,23 @@ TEST(CsvField, QuotesOnlyWhatRfc4180Requires)
         {"\"", "\"\"\"\""},
         {"two\nlines", "\"two\nlines\""},
         {"cr\rhere", "\"cr\rhere\""},
-        {"tab\tstays", "tab\tstays"},
+        {"tab\there", "\"tab\there\""},
         {"QV,QV3310,\"A\",1.0", "\"QV,QV3310,\"\"A\"\",1.0\""},
+        // What a spreadsheet would run as a formula stays text; numbers stay numbers.
+        {"+2.29713391E+01", "+2.29713391E+01"},
+        {"-1.5e-3", "-1.5e-3"},
+        {"-7", "-7"},
+        {"+.5", "+.5"},
+        {"=1+2", "'=1+2"},
+        {"+1+2", "'+1+2"},
+        {"-2+3", "'-2+3"},
+        {"@SUM(A1:A9)", "'@SUM(A1:A9)"},
+        {"=HYPERLINK(\"x\",\"y\")", "\"'=HYPERLINK(\"\"x\"\",\"\"y\"\")\""},
+        {"\t=1", "\"'\t=1\""},
+        {"\r=1", "\"'\r=1\""},
+        {"-", "'-"},
+        {"+2.3E+01 C", "'+2.3E+01 C"},
+        {"a=1", "a=1"},
     };
     for (const auto &[field, expected] : cases) {
         SCOPED_TRACE(field);
@@ -78,10 +93,8 @@ TEST(SuggestedFileName, CarriesTheStartAndNoSeparators)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        readingsexport::Sheet sheet;
-        sheet.startDate = QString::fromLatin1(c.date);
-        sheet.startTime = QString::fromLatin1(c.time);
-        EXPECT_EQ(readingsexport::suggestedFileName(sheet), QString::fromLatin1(c.name));
+        const ReadingsModel::Start start{QString::fromLatin1(c.date), QString::fromLatin1(c.time), {}};
+        EXPECT_EQ(readingsexport::suggestedFileName(start), QString::fromLatin1(c.name));
     }
 }
 
@@ -212,11 +225,14 @@ protected:
             popup->close();
     }
 
+    /// The file's text after its UTF-8 byte-order mark, which must be there.
     static QString readFile(const QString &path)
     {
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
-        return QString::fromUtf8(file.readAll());
+        const QByteArray bytes = file.readAll();
+        EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF")) << path.toStdString();
+        return QString::fromUtf8(bytes.mid(3));
     }
 
     QStringList listedIds;
@@ -263,10 +279,11 @@ TEST_P(ListMenu, OffersSaveOnlyWhenReadingsAreListed)
     QStringList texts;
     for (const QAction *action : menu->actions())
         texts.append(action->text());
-    EXPECT_EQ(texts, (QStringList{"Copy", "Save Readings..."}));
+    EXPECT_EQ(texts, (QStringList{"Copy", "Save Readings...", "Show Readings..."}));
     EXPECT_EQ(entry(menu, "Copy")->isEnabled(), s.copyEnabled);
     QAction *save = entry(menu, "Save Readings...");
     EXPECT_EQ(save->isEnabled(), s.saveEnabled);
+    EXPECT_EQ(entry(menu, "Show Readings...")->isEnabled(), s.saveEnabled);
 
     // A disabled entry does nothing even when triggered; an enabled one asks for a file.
     menu->close();
@@ -392,11 +409,14 @@ TEST_P(SavedFile, HoldsTheStartTheInstrumentAndEveryReading)
     EXPECT_EQ(records[1], (QStringList{"Start Time (hh,mm,ss.sss)", time}));
     EXPECT_EQ(records[2], (QStringList{"Instrument ID", listedIds[0]}));
     EXPECT_TRUE(listedIds[0].contains("QV3310")) << listedIds[0].toStdString();
-    EXPECT_EQ(records[3], (QStringList{"Reading", "Channel", "Value", "Time"}));
+    EXPECT_EQ(records[3], (QStringList{"Reading", "Channel", "Function", "Value", "Unit", "Time (s)"}));
     for (int n = 1; n <= 40; ++n) {
         const QStringList columns = lines[6 + n].split('\t');
         ASSERT_EQ(columns.size(), 4);
-        EXPECT_EQ(records[3 + n], (QStringList{QString::number(n), columns[1], columns[2], columns[3]}));
+        const bool temperature = (n - 1) % 20 < 10;
+        EXPECT_EQ(records[3 + n], (QStringList{QString::number(n), columns[1],
+                                               temperature ? "Temperature (J thermocouple)" : "DC voltage (10 V range)",
+                                               columns[2], temperature ? "°C" : "V", columns[3]}));
     }
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{"run.csv"});
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTemporaryDir>
 
 #include <cerrno>
 #include <string>
@@ -19,6 +20,9 @@ int main(int argc, char **argv)
         if (mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST)
             qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir));
     }
+    // Readings kept after a failure go under the data location: never the tester's own.
+    QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
