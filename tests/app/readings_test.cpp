@@ -328,6 +328,7 @@ protected:
     void start(const std::vector<std::string> &faults = {})
     {
         instrument = std::make_shared<sim::Qv3310>(clock, sim::Faults::parse(faults));
+        log = sim::MessageLog::attachedTo(*instrument);
         backend = std::make_shared<RecordingBackend>(std::make_shared<sim::SimulatedBackend>(instrument));
         readingFaults = std::make_shared<ReadingFaults>(backend);
         window = std::make_unique<VISAComExample>(readingFaults, platform);
@@ -637,8 +638,8 @@ TEST_F(Readings, TheProgressBarShowsTheStoredReadingsDuringTheWaitOnly)
     run();
 
     // Fed by the poll alone: one value per "DATA:POINTS?", no query of its own.
-    const auto &log = instrument->received();
-    EXPECT_EQ(size_t(std::count(log.begin(), log.end(), "DATA:POINTS?")), polled.size());
+    const auto messages = received();
+    EXPECT_EQ(size_t(std::count(messages.begin(), messages.end(), "DATA:POINTS?")), polled.size());
     ASSERT_GE(values.size(), 3u) << "the bar moved during the wait";
     EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
     EXPECT_EQ(values.back(), 40);

@@ -95,7 +95,7 @@ expect_words "$qvscan --simulate " # no arguments of its own
 faults=$("$fault_names")
 [ -n "$faults" ] || fail "no fault names from $fault_names"
 expect_words "$qvscan --simulate --sim-fault " $faults
-expect_words "$qvscan_sim --fault " $faults
+expect_words "$qvscan_sim --fault " $("$fault_names" --instrument-only) # it refuses the others
 expect_words "$qvscan --sim-fault=no-" $(grep '^no-' <<< "$faults")
 expect_line "$qvscan --sim-fault stop-" "$qvscan --sim-fault stop-answering-after=" 1
 expect_line "$qvscan_sim --fault=dmm" "$qvscan_sim --fault=dmm-off"

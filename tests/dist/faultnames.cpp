@@ -1,24 +1,19 @@
 // Prints the name of every fault the simulated instrument knows, one a line, as a user types it
-// before any value: "no-dmm", "model=". The manual page and completion tests compare against it.
+// before any value: "no-dmm", "model=". With --instrument-only, only the faults the instrument
+// itself acts on (those qvscan-sim takes). The manual page and completion tests compare against it.
 
 #include <cstdio>
-#include <sstream>
-#include <string>
+#include <cstring>
 
 #include "sim/faults.h"
 
-int main()
+int main(int argc, char **argv)
 {
-    std::istringstream lines(sim::Faults::help());
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        std::string name;
-        if (!(words >> name))
+    const bool instrumentOnly = argc > 1 && std::strcmp(argv[1], "--instrument-only") == 0;
+    for (const sim::Faults::Kind &kind : sim::Faults::kinds()) {
+        if (instrumentOnly && !kind.inInstrument)
             continue;
-        if (const std::size_t equals = name.find('='); equals != std::string::npos)
-            name.erase(equals + 1);
-        std::printf("%s\n", name.c_str());
+        std::printf("%.*s%s\n", int(kind.name.size()), kind.name.data(), kind.value.empty() ? "" : "=");
     }
     return 0;
 }

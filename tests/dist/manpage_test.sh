@@ -10,7 +10,8 @@ failures=0
 fail() { echo "FAIL: $page: $*"; failures=$((failures + 1)); }
 
 if [[ $page == *.gz ]]; then
-    plain=$(mktemp) && trap 'rm -f "$plain"' EXIT
+    # A name that ends like a page's: mandoc reads the section from the file name.
+    plain=$(mktemp --suffix=.1) && trap 'rm -f "$plain"' EXIT
     gzip -dc "$page" > "$plain" || fail "does not decompress"
 else
     plain=$page
