@@ -43,6 +43,7 @@
 #include "app/readingsmodel.h"
 #include "app/readingswindow.h"
 #include "visa/visaerror.h"
+#include "csvrecords.h"
 #include "windowfixture.h"
 
 namespace {
@@ -281,33 +282,7 @@ QList<QStringList> readCsv(const QString &path)
     const QByteArray bytes = file.readAll();
     EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
     EXPECT_TRUE(bytes.isEmpty() || bytes.endsWith("\r\n")) << "a record is cut off";
-    const QString text = QString::fromUtf8(bytes.mid(3));
-    QList<QStringList> records;
-    QStringList record;
-    QString field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (quoted) {
-            if (c != u'"')
-                field += c;
-            else if (i + 1 < text.size() && text[i + 1] == u'"')
-                field += text[++i];
-            else
-                quoted = false;
-        } else if (c == u'"') {
-            quoted = true;
-        } else if (c == u',') {
-            record.append(std::exchange(field, QString()));
-        } else if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
-            record.append(std::exchange(field, QString()));
-            records.append(std::exchange(record, QStringList()));
-            ++i;
-        } else {
-            field += c;
-        }
-    }
-    return records;
+    return parseCsv(QString::fromUtf8(bytes.mid(3)));
 }
 
 const QStringList kColumns = {"Reading", "Channel", "Function", "Value", "Unit", "Time (s)"};
