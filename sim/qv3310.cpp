@@ -530,8 +530,7 @@ void Qv3310::update()
 {
     if (m_scan && !m_scan->finished())
         m_scan->advance(m_clock->now(), m_memory, kMemoryCapacity);
-    while (m_memory.size() > kMemoryCapacity)
-        m_memory.pop_front();
+    m_memory.keepNewest(kMemoryCapacity);
 }
 
 bool Qv3310::scanning() const
@@ -613,9 +612,9 @@ void Qv3310::startScan()
     options.neverCompletes = m_faults.scanNeverCompletes;
     options.extraReading = m_faults.extraReadings;
 
-    m_memory.clear();
     m_scanStart = m_clock->now();
     m_scan.emplace(std::move(steps), options, m_scanStart);
+    m_memory.follow(*m_scan);
 }
 
 std::string Qv3310::removeReadings(long long count)
@@ -626,8 +625,8 @@ std::string Qv3310::removeReadings(long long count)
     }
     std::vector<std::string> records;
     for (long long i = 0; i < count; ++i) {
-        records.push_back(formatRecord(m_memory.front()));
-        m_memory.pop_front();
+        records.push_back(formatRecord(m_memory.oldest()));
+        m_memory.dropOldest(1);
     }
     return joined(records, ',');
 }

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -163,7 +162,7 @@ private:
     bool m_remote = false;
     std::optional<ScanRun> m_scan;
     Clock::Duration m_scanStart{};
-    std::deque<Reading> m_memory;
+    ReadingMemory m_memory;
 
     scpi::ErrorQueue m_errors;
     int m_eventStatus = 0;

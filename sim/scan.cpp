@@ -107,7 +107,7 @@ std::optional<Clock::Duration> ScanRun::startOfPass(int pass) const
 }
 
 template<class Store>
-void ScanRun::run(Clock::Duration now, Store &&store)
+void ScanRun::run(Clock::Duration now, Store &&store, bool passEnd)
 {
     while (!m_finished) {
         if (!m_passStart) {
@@ -127,6 +127,8 @@ void ScanRun::run(Clock::Duration now, Store &&store)
             m_step = 0;
             m_passStart.reset();
             m_finished = ++m_pass == m_options.passes;
+            if (passEnd)
+                return;
         }
     }
 }
@@ -140,6 +142,70 @@ void ScanRun::advance(Clock::Duration now, std::deque<Reading> &stored, std::siz
         if (twice)
             stored.push_back(reading);
     });
+}
+
+void ScanRun::advance(Clock::Duration now, ReadingMemory &stored, std::size_t keep)
+{
+    skipOverwrittenPasses(now, keep);
+    const auto store = [&](const Step &step, Clock::Duration, bool twice) {
+        const auto index = static_cast<std::size_t>(&step - m_steps.data());
+        stored.append(index, *m_passStart);
+        if (twice)
+            stored.append(index, *m_passStart);
+    };
+    if (m_step != 0)
+        run(now, store, true);
+    while (storeWholePasses(now, stored)) {
+    }
+    run(now, store);
+}
+
+bool ScanRun::storeWholePasses(Clock::Duration now, ReadingMemory &stored)
+{
+    if (m_finished || m_step != 0
+        || (m_options.source != TriggerSource::Immediate && m_options.source != TriggerSource::Timer))
+        return false;
+    // A last pass that differs from the others is left to run().
+    const bool lastDiffers = m_options.neverCompletes || m_options.extraReading;
+    const long long whole = m_options.passes - m_pass - (lastDiffers ? 1 : 0);
+    const auto doneBy = [&](long long k) {
+        const std::optional<Clock::Duration> finish = finishOfPass(k);
+        return finish && *finish != Clock::Duration::max() && *finish <= now;
+    };
+    if (whole <= 0 || !doneBy(0))
+        return false;
+    long long low = 1; // doneBy(low - 1) holds
+    long long high = whole;
+    while (low < high) {
+        const long long mid = low + (high - low + 1) / 2;
+        if (doneBy(mid - 1))
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    long long passes = low;
+    const Clock::Duration first = *finishOfPass(0);
+    Clock::Duration period{};
+    if (passes >= 2) {
+        const Clock::Duration second = *finishOfPass(1);
+        period = second - first;
+        // From the second pass on, a pass ends at the latest of a few straight lines in the pass
+        // number, whose steps never shrink: when the first two steps are one period and the
+        // total is a whole number of them, every step is.
+        const auto total = (*finishOfPass(passes - 1) - first).count();
+        const bool even = passes == 2
+                          || (*finishOfPass(2) - second == period
+                              && (period.count() > 0 ? total % period.count() == 0 && total / period.count() == passes - 1
+                                                     : total == 0));
+        if (!even)
+            passes = 1; // the next call takes the rest
+    }
+    stored.appendPasses(first - m_finishOffsets.back(), period, static_cast<std::size_t>(passes));
+    m_lastFinish = *finishOfPass(passes - 1);
+    m_pass += static_cast<int>(passes);
+    m_passStart.reset();
+    m_finished = m_pass == m_options.passes;
+    return true;
 }
 
 bool ScanRun::trigger(Clock::Duration now)
@@ -231,6 +297,85 @@ void ScanRun::skipOverwrittenPasses(Clock::Duration now, std::size_t keep)
     m_lastFinish = *finishOfPass(low - 1);
     m_pass += static_cast<int>(low);
     m_passStart.reset();
+}
+
+void ReadingMemory::follow(const ScanRun &scan)
+{
+    m_steps = scan.steps();
+    m_finishOffsets = scan.finishOffsets();
+    clear();
+}
+
+void ReadingMemory::clear()
+{
+    m_spans.clear();
+    m_size = 0;
+}
+
+Reading ReadingMemory::oldest() const
+{
+    const Span &span = m_spans.front();
+    const ScanRun::Step &step = m_steps[span.first];
+    const Clock::Duration at = span.passStart + m_finishOffsets[span.first];
+    return {simulatedValue(step.channel, step.config, at), at, step.channel};
+}
+
+void ReadingMemory::dropOldest(std::size_t count)
+{
+    while (count > 0 && !m_spans.empty()) {
+        Span &span = m_spans.front();
+        if (count >= span.count) {
+            count -= span.count;
+            m_size -= span.count;
+            m_spans.pop_front();
+            continue;
+        }
+        const std::size_t index = span.first + count;
+        span.passStart += static_cast<long long>(index / m_steps.size()) * span.period;
+        span.first = index % m_steps.size();
+        span.count -= count;
+        m_size -= count;
+        count = 0;
+    }
+}
+
+void ReadingMemory::keepNewest(std::size_t capacity)
+{
+    if (m_size > capacity)
+        dropOldest(m_size - capacity);
+}
+
+void ReadingMemory::append(std::size_t step, Clock::Duration passStart)
+{
+    ++m_size;
+    if (!m_spans.empty()) {
+        Span &span = m_spans.back();
+        const std::size_t next = span.first + span.count;
+        const std::size_t perPass = m_steps.size();
+        if (next % perPass == step) {
+            const auto pass = static_cast<long long>(next / perPass);
+            bool fits = false;
+            if (pass == 0) {
+                fits = passStart == span.passStart;
+            } else if (next == perPass) { // the span's period is still unused
+                span.period = passStart - span.passStart;
+                fits = true;
+            } else {
+                fits = passStart == span.passStart + pass * span.period;
+            }
+            if (fits) {
+                ++span.count;
+                return;
+            }
+        }
+    }
+    m_spans.push_back({passStart, Clock::Duration{}, step, 1});
+}
+
+void ReadingMemory::appendPasses(Clock::Duration passStart, Clock::Duration period, std::size_t passes)
+{
+    m_size += passes * m_steps.size();
+    m_spans.push_back({passStart, period, 0, passes * m_steps.size()});
 }
 
 } // namespace sim

@@ -49,6 +49,8 @@ double simulatedValue(int channel, const ChannelConfig &config, Clock::Duration 
 /// Value stored for a reading beyond the range (SCPI's overload marker).
 inline constexpr double kOverload = 9.9e37;
 
+class ReadingMemory;
+
 /// @brief The timing of one running scan, worked out lazily from the clock.
 ///
 /// Pass k starts at the scan start plus k timer intervals (TIMer), right after the previous pass
@@ -80,6 +82,15 @@ public:
     void advance(Clock::Duration now, std::deque<Reading> &stored,
                  std::size_t keep = std::numeric_limits<std::size_t>::max());
 
+    /// As above, into a memory that describes whole passes as ranges of the timeline: a long
+    /// scan then costs a few arithmetic steps instead of one stored reading each.
+    void advance(Clock::Duration now, ReadingMemory &stored,
+                 std::size_t keep = std::numeric_limits<std::size_t>::max());
+
+    const std::vector<Step> &steps() const { return m_steps; }
+    /// Per step, when it finishes counted from the start of its pass.
+    const std::vector<Clock::Duration> &finishOffsets() const { return m_finishOffsets; }
+
     /// A bus trigger at @p now (after advance(now)); false when the scan is not waiting for one.
     bool trigger(Clock::Duration now);
 
@@ -97,8 +108,11 @@ private:
     std::optional<Clock::Duration> finishOfPass(long long k) const;
     /// Passes over without making their readings, when at least @p keep later ones are done by @p now.
     void skipOverwrittenPasses(Clock::Duration now, std::size_t keep);
+    /// Runs steps until @p now; with @p passEnd, stops at the end of the pass under way.
     template<class Store>
-    void run(Clock::Duration now, Store &&store);
+    void run(Clock::Duration now, Store &&store, bool passEnd = false);
+    /// Stores the whole passes done by @p now as one range of passes; false when there was none.
+    bool storeWholePasses(Clock::Duration now, ReadingMemory &stored);
 
     std::vector<Step> m_steps;
     std::vector<Clock::Duration> m_finishOffsets; ///< per step, from the start of its pass
@@ -112,6 +126,48 @@ private:
     bool m_finished = false;
     /// completion(), worked out once. Only a trigger changes the timeline.
     mutable std::optional<std::optional<Clock::Duration>> m_completion;
+};
+
+/// @brief The instrument's reading memory, oldest first, for the readings of one scan.
+///
+/// A reading is fully determined by its step and the start of its pass, and consecutive
+/// passes usually start a fixed period apart, so the memory keeps spans of the timeline and
+/// works a reading's value out only when it is read.
+class ReadingMemory
+{
+public:
+    /// Empties the memory for the readings of @p scan.
+    void follow(const ScanRun &scan);
+    void clear();
+
+    std::size_t size() const { return m_size; }
+    /// The oldest reading; the memory must not be empty.
+    Reading oldest() const;
+    /// Drops the oldest @p count readings (all when there are fewer).
+    void dropOldest(std::size_t count);
+    /// Drops the oldest readings beyond the newest @p capacity.
+    void keepNewest(std::size_t capacity);
+
+    /// Appends the reading of step @p step in the pass that started at @p passStart.
+    void append(std::size_t step, Clock::Duration passStart);
+    /// Appends @p passes whole passes, the first starting at @p passStart, each @p period later.
+    void appendPasses(Clock::Duration passStart, Clock::Duration period, std::size_t passes);
+
+private:
+    /// Readings `count` steps long from step `first` of the pass starting at `passStart`;
+    /// later passes start `period` apart.
+    struct Span
+    {
+        Clock::Duration passStart{};
+        Clock::Duration period{};
+        std::size_t first = 0;
+        std::size_t count = 0;
+    };
+
+    std::vector<ScanRun::Step> m_steps;
+    std::vector<Clock::Duration> m_finishOffsets;
+    std::deque<Span> m_spans;
+    std::size_t m_size = 0;
 };
 
 } // namespace sim

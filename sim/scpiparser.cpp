@@ -2,6 +2,7 @@
 
 #include "visa/numberparse.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -286,11 +287,15 @@ HeaderPattern::HeaderPattern(std::string_view text)
         }
     }
     flush();
+    m_requiredNodes = static_cast<std::size_t>(
+        std::count_if(m_nodes.begin(), m_nodes.end(), [](const Node &node) { return !node.optional; }));
 }
 
 bool HeaderPattern::matches(const ProgramUnit &unit) const
 {
-    return unit.query == m_query && matchFrom(0, unit.nodes, 0);
+    // Every header is tried against the whole table: most patterns fail on their length alone.
+    return unit.query == m_query && unit.nodes.size() >= m_requiredNodes && unit.nodes.size() <= m_nodes.size()
+           && matchFrom(0, unit.nodes, 0);
 }
 
 bool HeaderPattern::matchFrom(std::size_t patternIndex, const std::vector<std::string> &nodes,

@@ -60,6 +60,7 @@ private:
 
     std::string m_text;
     std::vector<Node> m_nodes;
+    std::size_t m_requiredNodes = 0; ///< nodes that are not optional
     bool m_query = false;
 };
 

@@ -291,6 +291,82 @@ TEST(ScanMemory, ReadingsThatWouldBeOverwrittenAtOnceAreNotMadeAndNothingElseCha
     }
 }
 
+TEST(ScanMemory, SpansOfTheTimelineHoldTheSameReadingsAsStoringEachOne)
+{
+    struct Case
+    {
+        const char *name;
+        std::vector<double> delays;
+        TriggerSource source;
+        Clock::Duration timer;
+        bool neverCompletes;
+        bool extraReading;
+        std::size_t keep;
+    };
+    const Case cases[] = {
+        {"immediate", {0, 0.01, 0.02}, TriggerSource::Immediate, 0s, false, false, 1000000},
+        {"one channel, kept short", {0}, TriggerSource::Immediate, 0s, false, false, 37},
+        {"timer longer than a pass", {0, 0.01, 0.02}, TriggerSource::Timer, 100ms, false, false, 50},
+        {"timer shorter than a pass", {0, 0.01, 0.02}, TriggerSource::Timer, 30ms, false, false, 1000000},
+        {"timer as long as a pass", {0.08}, TriggerSource::Timer, 100ms, false, false, 1000000},
+        {"timer zero", {0.01, 0.02}, TriggerSource::Timer, 0s, false, false, 64},
+        {"never completes", {0, 0.01}, TriggerSource::Immediate, 0s, true, false, 1000000},
+        {"extra reading", {0, 0.01, 0.02}, TriggerSource::Timer, 100ms, false, true, 50},
+        {"extra reading, one channel", {0}, TriggerSource::Immediate, 0s, false, true, 1000000},
+        {"bus", {0, 0.01}, TriggerSource::Bus, 0s, false, false, 1000000},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ScanRun::Step> steps;
+        for (std::size_t k = 0; k < c.delays.size(); ++k) {
+            ChannelConfig config;
+            config.delaySeconds = c.delays[k];
+            config.function = k % 2 == 0 ? Function::DcVolts : Function::Thermocouple;
+            steps.push_back({101 + static_cast<int>(k), config});
+        }
+        ScanRun::Options options;
+        options.passes = 400;
+        options.source = c.source;
+        options.timer = c.timer;
+        options.neverCompletes = c.neverCompletes;
+        options.extraReading = c.extraReading;
+        ScanRun each(steps, options, 1s);
+        ScanRun spans = each;
+        std::deque<Reading> expected;
+        ReadingMemory memory;
+        memory.follow(spans);
+        std::size_t compared = 0;
+        // Polled now and then, inside passes and between them, with readings taken away between.
+        const Clock::Duration polls[] = {1s, 1003ms, 1500ms, 2s, 5s, 5001ms, 9999ms, 20s, 60s, 600s};
+        for (std::size_t poll = 0; poll < std::size(polls); ++poll) {
+            const Clock::Duration at = polls[poll];
+            each.advance(at, expected, c.keep);
+            spans.advance(at, memory, c.keep);
+            while (expected.size() > c.keep)
+                expected.pop_front();
+            memory.keepNewest(c.keep);
+            ASSERT_EQ(memory.size(), expected.size()) << "at " << at.count();
+            ReadingMemory drained = memory;
+            for (const Reading &reading : expected) {
+                const Reading got = drained.oldest();
+                drained.dropOldest(1);
+                ASSERT_EQ(got.time, reading.time) << "at " << at.count();
+                ASSERT_EQ(got.channel, reading.channel);
+                ASSERT_EQ(got.value, reading.value);
+                ++compared;
+            }
+            EXPECT_EQ(drained.size(), 0U);
+            EXPECT_EQ(spans.finished(), each.finished());
+            EXPECT_EQ(spans.completion(), each.completion());
+            const std::size_t removed = std::min<std::size_t>(expected.size(), 5 * poll);
+            expected.erase(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(removed));
+            memory.dropOldest(removed);
+            EXPECT_EQ(each.trigger(at), spans.trigger(at));
+        }
+        EXPECT_GT(compared, 10U);
+    }
+}
+
 TEST(ScanCompletion, NeverForAScanBeyondTheClockOrWaitingForATrigger)
 {
     ChannelConfig config;
