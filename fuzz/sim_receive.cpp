@@ -30,12 +30,32 @@ namespace {
 using namespace std::chrono_literals;
 
 /// The reply to @p query, which the instrument must have ready at once unless it may be silent.
-std::optional<std::string> ask(sim::Qv3310 &instrument, const char *query, bool maySayNothing, std::string_view input)
+std::optional<std::string> ask(sim::Qv3310 &instrument, const std::string &query, bool maySayNothing,
+                               std::string_view input)
 {
     instrument.receive(query);
     std::optional<std::string> reply = instrument.takeReply();
-    FUZZ_CHECK(reply || maySayNothing, std::string("no reply to ") + query + " after " + fuzz::shown(input));
+    FUZZ_CHECK(reply || maySayNothing, "no reply to " + query + " after " + fuzz::shown(input));
     return reply;
+}
+
+/// The response message units of @p reply: split at the semicolons outside strings, where a
+/// doubled quote stands for one inside.
+std::vector<std::string_view> responseUnits(std::string_view reply)
+{
+    std::vector<std::string_view> units;
+    bool quoted = false;
+    std::size_t start = 0;
+    for (std::size_t i = reply.find_first_of("\";"); i != std::string_view::npos; i = reply.find_first_of("\";", i + 1)) {
+        if (reply[i] == '"') {
+            quoted = !quoted;
+        } else if (!quoted) {
+            units.push_back(reply.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    units.push_back(reply.substr(start));
+    return units;
 }
 
 /// A whole number with an optional sign and at most 10 digits; empty when @p text is not one.
@@ -58,12 +78,12 @@ std::optional<long long> wholeNumber(std::string_view text)
 }
 
 /// Checks one SYSTem:ERRor? reply, `-113,"Undefined header;FOO"`, and returns its number.
-long long errorNumber(const std::string &reply, std::string_view input)
+long long errorNumber(std::string_view reply, std::string_view input)
 {
     const std::size_t comma = reply.find(',');
-    const std::optional<long long> code = wholeNumber(std::string_view(reply).substr(0, comma));
+    const std::optional<long long> code = wholeNumber(reply.substr(0, comma));
     FUZZ_CHECK(comma != std::string::npos && code, "malformed error reply " + fuzz::shown(reply));
-    const std::string_view quoted = std::string_view(reply).substr(comma + 1);
+    const std::string_view quoted = reply.substr(comma + 1);
     FUZZ_CHECK(quoted.size() >= 2 && quoted.front() == '"' && quoted.back() == '"',
                "error text not quoted: " + fuzz::shown(reply));
     std::size_t length = 0;
@@ -76,7 +96,7 @@ long long errorNumber(const std::string &reply, std::string_view input)
     }
     FUZZ_CHECK(length <= sim::scpi::ErrorQueue::kMaxTextLength,
                "error text of " + std::to_string(length) + " characters after " + fuzz::shown(input));
-    FUZZ_CHECK(*code != 0 || reply == "+0,\"No error\"", "unexpected error reply " + fuzz::shown(reply));
+    FUZZ_CHECK(*code != 0 || reply == R"(+0,"No error")", "unexpected error reply " + fuzz::shown(reply));
     return *code;
 }
 
@@ -103,21 +123,22 @@ std::optional<sim::Faults> faultsOf(std::string_view line)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const std::string_view input(reinterpret_cast<const char *>(data), size);
-    std::vector<std::string_view> lines;
-    for (std::size_t start = 0; start < input.size();) {
-        const std::size_t lf = std::min(input.find('\n', start), input.size());
-        lines.push_back(input.substr(start, lf - start));
-        start = lf + 1;
-    }
+    std::string_view rest(reinterpret_cast<const char *>(data), size);
+    const std::string_view input = rest;
+    // Takes the next line off the front of rest.
+    const auto nextLine = [&rest] {
+        const std::size_t lf = std::min(rest.find('\n'), rest.size());
+        const std::string_view line = rest.substr(0, lf);
+        rest.remove_prefix(std::min(lf + 1, rest.size()));
+        return line;
+    };
 
     sim::Faults faults;
-    if (!lines.empty() && lines.front().starts_with('\x01')) {
-        const std::optional<sim::Faults> named = faultsOf(lines.front().substr(1));
+    if (rest.starts_with('\x01')) {
+        const std::optional<sim::Faults> named = faultsOf(nextLine().substr(1));
         if (!named)
             return 0;
         faults = *named;
-        lines.erase(lines.begin());
     }
     auto clock = std::make_shared<sim::VirtualClock>();
     std::unique_ptr<sim::Qv3310> made;
@@ -132,7 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     instrument.setObserver(observer);
 
     std::size_t recorded = 0; // messages and clears the observer must have been told of
-    for (const std::string_view line : lines) {
+    while (!rest.empty()) {
+        const std::string_view line = nextLine();
         const char action = line.empty() ? ' ' : line.front();
         if (action == '\0') {
             // At most 8 digits: a day of virtual time, enough for any scan the limits allow to matter.
@@ -176,28 +198,41 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // Faults that keep replies back, or make these very queries fail, leave nothing to check below.
     const bool maySayNothing = faults.noAnswer || faults.stopAnsweringAfter || !faults.errorOn.empty();
-    const std::optional<std::string> pointsReply = ask(instrument, "DATA:POINts?", maySayNothing, input);
-    if (!pointsReply)
+    // The closing questions in two messages, as a controller would ask them.
+    const std::optional<std::string> countsReply =
+        ask(instrument, "DATA:POINts?;:SYSTem:ERRor:COUNt?", maySayNothing, input);
+    if (!countsReply)
         return 0;
-    const std::optional<long long> points = wholeNumber(*pointsReply);
+    const std::vector<std::string_view> counts = responseUnits(*countsReply);
+    if (counts.size() != 2) {
+        FUZZ_CHECK(maySayNothing, "two queries, " + std::to_string(counts.size()) + " replies: " + fuzz::shown(*countsReply));
+        return 0;
+    }
+    const std::optional<long long> points = wholeNumber(counts[0]);
     FUZZ_CHECK(points && *points >= 0 && *points <= static_cast<long long>(sim::Qv3310::kMemoryCapacity),
                "reading memory out of bounds after " + fuzz::shown(input));
-
-    const std::optional<std::string> countReply = ask(instrument, "SYSTem:ERRor:COUNt?", maySayNothing, input);
-    if (!countReply)
-        return 0;
-    const std::optional<long long> count = wholeNumber(*countReply);
+    const std::optional<long long> count = wholeNumber(counts[1]);
     FUZZ_CHECK(count && *count >= 0 && *count <= static_cast<long long>(sim::scpi::ErrorQueue::kCapacity),
                "error queue out of bounds after " + fuzz::shown(input));
-    long long read = 0;
-    for (;;) {
-        const std::optional<std::string> reply = ask(instrument, "SYST:ERR?", maySayNothing, input);
-        if (!reply || errorNumber(*reply, input) == 0)
-            break;
-        ++read;
-        FUZZ_CHECK(read <= *count, "the error queue held more than it counted after " + fuzz::shown(input));
+
+    // Every error counted, then "no error": the queue must hold exactly what it counted.
+    std::string errorQueries;
+    for (long long i = 0; i <= *count; ++i)
+        errorQueries += i == 0 ? "SYST:ERR?" : ";:SYST:ERR?";
+    const std::optional<std::string> errorsReply = ask(instrument, errorQueries, maySayNothing, input);
+    if (!errorsReply)
+        return 0;
+    const std::vector<std::string_view> errors = responseUnits(*errorsReply);
+    if (errors.size() != static_cast<std::size_t>(*count) + 1) {
+        FUZZ_CHECK(maySayNothing, std::to_string(*count + 1) + " error queries, " + std::to_string(errors.size())
+                                      + " replies: " + fuzz::shown(*errorsReply));
+        return 0;
     }
-    FUZZ_CHECK(read == *count || maySayNothing,
-               "read " + std::to_string(read) + " errors of " + std::to_string(*count) + " counted");
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        const bool last = i + 1 == errors.size();
+        FUZZ_CHECK((errorNumber(errors[i], input) == 0) == last,
+                   "error " + std::to_string(i + 1) + " of " + std::to_string(*count) + " counted: "
+                       + fuzz::shown(errors[i]) + " after " + fuzz::shown(input));
+    }
     return 0;
 }

@@ -79,12 +79,6 @@ std::string joined(const std::vector<std::string> &parts, char separator)
     return text;
 }
 
-void checkChannel(int number)
-{
-    if (number < Qv3310::kFirstChannel || number > Qv3310::kLastChannel)
-        throw Error(err::kIllegalParameterValue, "no channel " + std::to_string(number));
-}
-
 std::optional<double> voltageRange(const Call &c, std::size_t i)
 {
     if (!c.has(i) || scpi::matchesMnemonic("AUTO", c.text(i)) || scpi::matchesMnemonic("DEFault", c.text(i)))
@@ -313,8 +307,7 @@ const Qv3310::Table &Qv3310::commands()
 
         // Scan list and channel delay
         {"ROUTe:SCAN", 1, [](Qv3310 &d, Call &c) {
-             std::vector<int> channels = c.channelList(0);
-             std::for_each(channels.begin(), channels.end(), checkChannel);
+             std::vector<int> channels = c.channelList(0, kFirstChannel, kLastChannel);
              d.requireIdle();
              // A multiplexer scans in channel order, each channel once.
              std::sort(channels.begin(), channels.end());
@@ -424,8 +417,7 @@ void Qv3310::receive(std::string_view message)
         raise(err::kInputBufferOverrun, std::to_string(message.size()) + " bytes");
         return;
     }
-    const std::vector<scpi::ProgramUnit> units = scpi::parseProgramMessage(message);
-    if (units.empty())
+    if (!scpi::hasProgramUnits(message))
         return;
 
     update();
@@ -435,11 +427,11 @@ void Qv3310::receive(std::string_view message)
         raise(err::kQueryInterrupted);
     }
     m_replyNotBefore = m_clock->now();
-    std::vector<std::string> responses;
-    for (const scpi::ProgramUnit &unit : units)
-        execute(unit, responses);
+    std::vector<std::string> &responses = m_responses;
+    responses.clear();
+    m_parser.parse(message, [&](const scpi::ProgramUnit &unit) { execute(unit, responses); });
     if (!responses.empty() && !m_faults.noAnswer)
-        m_output = Reply{joined(responses, ';'), m_replyNotBefore};
+        m_output = Reply{responses.size() == 1 ? std::move(responses.front()) : joined(responses, ';'), m_replyNotBefore};
 }
 
 void Qv3310::execute(const scpi::ProgramUnit &unit, std::vector<std::string> &responses)
@@ -471,7 +463,7 @@ void Qv3310::execute(const scpi::ProgramUnit &unit, std::vector<std::string> &re
         return;
     }
     if (call.response())
-        responses.push_back(*call.response());
+        responses.push_back(std::move(*call.response()));
 }
 
 std::optional<std::string> Qv3310::takeReply()
@@ -553,13 +545,12 @@ Clock::Duration Qv3310::scanCompletion() const
 
 std::vector<int> Qv3310::targets(Call &c) const
 {
-    std::optional<std::vector<int>> channels = c.takeChannelList();
+    std::optional<std::vector<int>> channels = c.takeChannelList(kFirstChannel, kLastChannel);
     if (!channels) {
         if (m_settings.scanList.empty())
             throw Error(err::kMissingParameter, "no channel list and no scan list");
         return m_settings.scanList;
     }
-    std::for_each(channels->begin(), channels->end(), checkChannel);
     return *std::move(channels);
 }
 

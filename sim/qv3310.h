@@ -13,15 +13,9 @@
 #include "sim/faults.h"
 #include "sim/scan.h"
 #include "sim/scpierrors.h"
+#include "sim/scpiparser.h"
 
 namespace sim {
-
-namespace scpi {
-class Call;
-struct ProgramUnit;
-template<class Target>
-class CommandTable;
-} // namespace scpi
 
 /// @brief A simulated QV3310 data-acquisition unit: a DMM and a 20-channel QV3391 multiplexer in
 /// slot 100, programmed in SCPI.
@@ -175,6 +169,9 @@ private:
     Clock::Duration m_civilAtStart{}; ///< local time when the clock read zero
     std::shared_ptr<Observer> m_observer;
     std::size_t m_messagesHandled = 0;
+    // Kept from message to message for their buffers: a client's commands cost no allocation.
+    scpi::MessageParser m_parser;
+    std::vector<std::string> m_responses;
     int m_openSessions = 0;
 };
 

@@ -106,7 +106,8 @@ void ErrorQueue::push(int code, std::string_view info)
     if (m_entries.size() >= kCapacity) {
         // Full: the newest entry becomes the overflow marker, and stays it.
         Entry &last = m_entries.back();
-        last = {err::kQueueOverflow, std::string(standardMessage(err::kQueueOverflow))};
+        if (last.code != err::kQueueOverflow)
+            last = {err::kQueueOverflow, std::string(standardMessage(err::kQueueOverflow))};
         return;
     }
     std::string text(standardMessage(code));

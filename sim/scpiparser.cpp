@@ -6,6 +6,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <iterator>
 #include <cmath>
 #include <limits>
 #include <system_error>
@@ -16,8 +17,6 @@ namespace {
 
 /// Most channels one list may name; stops "(@1:9999,1:9999,...)" from eating memory.
 constexpr long kMaxChannelsInList = 10000;
-/// Channel numbers are slot*100 + channel; anything longer is not a channel.
-constexpr long kMaxChannelNumber = 9999;
 /// Deeper than any header of the instrument's tree. The path rule lets each relative header
 /// lengthen the path, so without a bound "A:A;A:A;..." would build ever longer headers.
 constexpr std::size_t kMaxHeaderNodes = 16;
@@ -63,15 +62,18 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
     return true;
 }
 
-/// Splits @p text at @p separator where it stands outside quotes and brackets; @p balanced
-/// tells whether every string and bracket was closed.
-std::vector<std::string_view> splitTopLevel(std::string_view text, char separator, bool &balanced)
+/// Calls @p part with each piece of @p text between the @p separator characters that stand
+/// outside quotes and brackets; returns whether every string and bracket was closed.
+template<class Part>
+bool splitTopLevel(std::string_view text, char separator, Part part)
 {
-    std::vector<std::string_view> parts;
+    // Only these characters change anything; the search skips the rest in one go.
+    constexpr std::string_view kStructural = "\"'();,";
     char quote = 0;
     int depth = 0;
     std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = text.find_first_of(kStructural); i != std::string_view::npos;
+         i = text.find_first_of(kStructural, i + 1)) {
         const char c = text[i];
         if (quote != 0) {
             if (c == quote)
@@ -83,22 +85,29 @@ std::vector<std::string_view> splitTopLevel(std::string_view text, char separato
         } else if (c == ')') {
             --depth;
         } else if (c == separator && depth == 0) {
-            parts.push_back(text.substr(start, i - start));
+            part(text.substr(start, i - start));
             start = i + 1;
         }
     }
-    parts.push_back(text.substr(start));
-    balanced = quote == 0 && depth == 0;
-    return parts;
+    part(text.substr(start));
+    return quote == 0 && depth == 0;
 }
 
-std::string upperCased(std::string_view text)
+/// Appends @p text to @p out in upper case.
+void appendUpperCased(std::string &out, std::string_view text)
 {
-    std::string out(text);
-    for (char &c : out)
-        c = upper(c);
-    return out;
+    const std::size_t start = out.size();
+    out.append(text);
+    std::transform(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), out.begin() + static_cast<std::ptrdiff_t>(start), upper);
 }
+
+/// What may follow a mnemonic's first letter: ASCII letters, digits and the underscore.
+constexpr std::array<bool, 256> kMnemonicTail = [] {
+    std::array<bool, 256> tail{};
+    for (int c = 0; c < 256; ++c)
+        tail[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    return tail;
+}();
 
 /// Reads one mnemonic at @p pos: a letter, then letters, digits or underscores.
 std::string_view readMnemonic(std::string_view text, std::size_t &pos)
@@ -106,74 +115,79 @@ std::string_view readMnemonic(std::string_view text, std::size_t &pos)
     const std::size_t start = pos;
     if (pos < text.size() && isAlpha(text[pos])) {
         ++pos;
-        while (pos < text.size() && (isAlpha(text[pos]) || isDigit(text[pos]) || text[pos] == '_'))
+        while (pos < text.size() && kMnemonicTail[static_cast<unsigned char>(text[pos])])
             ++pos;
     }
     return text.substr(start, pos - start);
 }
 
-ProgramUnit parseUnit(std::string_view text, std::vector<std::string> &path)
+/// Splits one unit's @p text into @p unit, whose buffers are reused, continuing at @p path.
+void parseUnit(std::string_view text, std::vector<std::string> &path, ProgramUnit &unit)
 {
-    ProgramUnit unit;
-    std::vector<std::string> mnemonics;
+    unit.query = false;
+    unit.error = err::kNone;
+    unit.parameters.clear();
+    std::size_t nodes = 0; // of unit.nodes in use; strings past it keep their buffers for later
+    const auto nextNode = [&]() -> std::string & {
+        if (nodes == unit.nodes.size())
+            unit.nodes.emplace_back();
+        return unit.nodes[nodes++];
+    };
+    const auto fail = [&](int error) {
+        unit.nodes.clear();
+        unit.error = error;
+    };
+
     std::size_t pos = 0;
     const bool common = text.front() == '*';
     const bool absolute = text.front() == ':';
     if (common || absolute)
         ++pos;
+    // A relative header continues at the node the previous header left.
+    if (!common && !absolute) {
+        for (const std::string &node : path)
+            nextNode() = node;
+    }
     for (;;) {
         const std::string_view mnemonic = readMnemonic(text, pos);
         if (mnemonic.empty()) {
-            unit.header = std::string(text);
-            unit.error = err::kSyntax;
-            return unit;
+            unit.header.assign(text);
+            return fail(err::kSyntax);
         }
-        mnemonics.push_back((common ? "*" : "") + upperCased(mnemonic));
+        std::string &node = nextNode();
+        node.assign(common ? "*" : "");
+        appendUpperCased(node, mnemonic);
         if (common || pos >= text.size() || text[pos] != ':')
             break;
         ++pos;
     }
+    unit.nodes.resize(nodes);
     if (pos < text.size() && text[pos] == '?') {
         unit.query = true;
         ++pos;
     }
-    unit.header = std::string(text.substr(0, pos));
+    unit.header.assign(text.substr(0, pos));
 
     const std::string_view rest = text.substr(pos);
-    if (!rest.empty() && !isWhitespace(rest.front())) {
-        unit.error = err::kHeaderSeparator;
-        return unit;
-    }
+    if (!rest.empty() && !isWhitespace(rest.front()))
+        return fail(err::kHeaderSeparator);
     if (const std::string_view parameters = trimmed(rest); !parameters.empty()) {
-        bool balanced = true;
-        for (std::string_view parameter : splitTopLevel(parameters, ',', balanced)) {
+        bool empty = false;
+        const bool balanced = splitTopLevel(parameters, ',', [&](std::string_view parameter) {
             parameter = trimmed(parameter);
-            if (parameter.empty()) {
-                unit.error = err::kSyntax;
-                return unit;
-            }
-            unit.parameters.emplace_back(parameter);
-        }
-        if (!balanced) {
-            unit.error = err::kSyntax;
-            return unit;
-        }
+            empty = empty || parameter.empty();
+            if (!empty)
+                unit.parameters.emplace_back(parameter);
+        });
+        if (empty || !balanced)
+            return fail(err::kSyntax);
     }
 
-    if (common) {
-        unit.nodes = std::move(mnemonics);
-        return unit;
-    }
-    const std::size_t depth = (absolute ? 0 : path.size()) + mnemonics.size();
-    if (depth > kMaxHeaderNodes) {
-        // Names no node of the tree; the path stays where it was.
-        unit.error = err::kUndefinedHeader;
-        return unit;
-    }
-    unit.nodes = absolute ? std::vector<std::string>{} : path;
-    unit.nodes.insert(unit.nodes.end(), mnemonics.begin(), mnemonics.end());
+    if (common)
+        return;
+    if (unit.nodes.size() > kMaxHeaderNodes)
+        return fail(err::kUndefinedHeader); // names no node of the tree; the path stays where it was
     path.assign(unit.nodes.begin(), unit.nodes.end() - 1);
-    return unit;
 }
 
 std::string shortest(double value)
@@ -214,17 +228,30 @@ bool matchesMnemonic(std::string_view mnemonic, std::string_view input)
     return i == input.size();
 }
 
+void MessageParser::parse(std::string_view message, const std::function<void(const ProgramUnit &)> &each)
+{
+    m_path.clear(); // every message starts at the root
+    splitTopLevel(message, ';', [&](std::string_view text) {
+        text = trimmed(text);
+        if (text.empty())
+            return;
+        parseUnit(text, m_path, m_unit);
+        each(m_unit);
+    });
+}
+
 std::vector<ProgramUnit> parseProgramMessage(std::string_view message)
 {
     std::vector<ProgramUnit> units;
-    std::vector<std::string> path;
-    bool balanced = true;
-    for (std::string_view text : splitTopLevel(message, ';', balanced)) {
-        text = trimmed(text);
-        if (!text.empty())
-            units.push_back(parseUnit(text, path));
-    }
+    MessageParser().parse(message, [&](const ProgramUnit &unit) { units.push_back(unit); });
     return units;
+}
+
+bool hasProgramUnits(std::string_view message)
+{
+    // A unit is a piece between semicolons with something other than white space in it; a
+    // semicolon inside a string needs a quote, which is such a thing.
+    return std::any_of(message.begin(), message.end(), [](char c) { return c != ';' && !isWhitespace(c); });
 }
 
 std::optional<double> parseNumber(std::string_view text)
@@ -269,8 +296,14 @@ HeaderPattern::HeaderPattern(std::string_view text)
     bool optional = false;
     std::string current;
     const auto flush = [&] {
-        if (!current.empty())
-            m_nodes.push_back({std::move(current), optional});
+        if (!current.empty()) {
+            std::string longForm;
+            appendUpperCased(longForm, current);
+            std::string shortForm;
+            std::copy_if(current.begin(), current.end(), std::back_inserter(shortForm),
+                         [](char c) { return !std::islower(static_cast<unsigned char>(c)); });
+            m_nodes.push_back({optional, std::move(longForm), std::move(shortForm)});
+        }
         current.clear();
     };
     for (char c : text) {
@@ -291,6 +324,19 @@ HeaderPattern::HeaderPattern(std::string_view text)
         std::count_if(m_nodes.begin(), m_nodes.end(), [](const Node &node) { return !node.optional; }));
 }
 
+std::vector<std::string> HeaderPattern::firstNodes() const
+{
+    std::vector<std::string> forms;
+    for (const Node &node : m_nodes) {
+        forms.push_back(node.longForm);
+        if (node.shortForm != node.longForm)
+            forms.push_back(node.shortForm);
+        if (!node.optional)
+            break;
+    }
+    return forms;
+}
+
 bool HeaderPattern::matches(const ProgramUnit &unit) const
 {
     // Every header is tried against the whole table: most patterns fail on their length alone.
@@ -304,7 +350,7 @@ bool HeaderPattern::matchFrom(std::size_t patternIndex, const std::vector<std::s
     if (patternIndex == m_nodes.size())
         return nodeIndex == nodes.size();
     const Node &node = m_nodes[patternIndex];
-    if (nodeIndex < nodes.size() && matchesMnemonic(node.mnemonic, nodes[nodeIndex])
+    if (nodeIndex < nodes.size() && node.matches(nodes[nodeIndex])
         && matchFrom(patternIndex + 1, nodes, nodeIndex + 1)) {
         return true;
     }
@@ -313,6 +359,7 @@ bool HeaderPattern::matchFrom(std::size_t patternIndex, const std::vector<std::s
 
 Call::Call(const ProgramUnit &unit)
     : m_parameters(unit.parameters)
+    , m_size(unit.parameters.size())
 {
 }
 
@@ -374,7 +421,7 @@ const std::string &Call::characterData(std::size_t i) const
     return t;
 }
 
-std::vector<int> Call::channelList(std::size_t i) const
+std::vector<int> Call::channelList(std::size_t i, int lowest, int highest) const
 {
     const std::string &t = text(i);
     if (t.size() < 3 || t.compare(0, 2, "(@") != 0 || t.back() != ')')
@@ -383,31 +430,52 @@ std::vector<int> Call::channelList(std::size_t i) const
     std::vector<int> channels;
     if (body.empty())
         return channels;
-    bool balanced = true;
-    for (std::string_view item : splitTopLevel(body, ',', balanced)) {
+
+    // The ranges first: a list too long is refused whole, whatever channels it names.
+    struct Range
+    {
+        long first;
+        long last;
+    };
+    std::vector<Range> ranges;
+    long count = 0;
+    splitTopLevel(body, ',', [&](std::string_view item) {
         const std::size_t colon = item.find(':');
         const auto first = parseInteger(item.substr(0, colon));
         const auto last = colon == std::string_view::npos ? first : parseInteger(item.substr(colon + 1));
-        if (!first || !last || *first > kMaxChannelNumber || *last > kMaxChannelNumber
-            || static_cast<long>(channels.size()) + std::abs(*last - *first) >= kMaxChannelsInList) {
+        if (!first || !last || *first > Call::kMaxChannel || *last > Call::kMaxChannel
+            || count + std::abs(*last - *first) >= kMaxChannelsInList) {
             throw Error(err::kInvalidExpression, t);
         }
-        const long step = *last >= *first ? 1 : -1;
-        for (long channel = *first;; channel += step) {
+        count += std::abs(*last - *first) + 1;
+        ranges.push_back({*first, *last});
+    });
+
+    channels.reserve(static_cast<std::size_t>(count));
+    for (const auto &[first, last] : ranges) {
+        // A range runs from its first channel towards its last: the first one missing is either
+        // its start or the one just past the end of the channels there are.
+        const long step = last >= first ? 1 : -1;
+        const long limit = step > 0 ? highest : lowest;
+        if (first < lowest || first > highest)
+            throw Error(err::kIllegalParameterValue, "no channel " + std::to_string(first));
+        if ((last - limit) * step > 0)
+            throw Error(err::kIllegalParameterValue, "no channel " + std::to_string(limit + step));
+        for (long channel = first;; channel += step) {
             channels.push_back(static_cast<int>(channel));
-            if (channel == *last)
+            if (channel == last)
                 break;
         }
     }
     return channels;
 }
 
-std::optional<std::vector<int>> Call::takeChannelList()
+std::optional<std::vector<int>> Call::takeChannelList(int lowest, int highest)
 {
-    if (m_parameters.empty() || m_parameters.back().compare(0, 2, "(@") != 0)
+    if (m_size == 0 || m_parameters[m_size - 1].compare(0, 2, "(@") != 0)
         return std::nullopt;
-    std::vector<int> channels = channelList(m_parameters.size() - 1);
-    m_parameters.pop_back();
+    std::vector<int> channels = channelList(m_size - 1, lowest, highest);
+    --m_size;
     return channels;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -33,6 +35,25 @@ struct ProgramUnit
 /// ("*...") neither use nor change that node. Empty units are dropped.
 std::vector<ProgramUnit> parseProgramMessage(std::string_view message);
 
+/// True when @p message holds a unit at all, not only white space and semicolons.
+bool hasProgramUnits(std::string_view message);
+
+/// @brief Splits program messages as parseProgramMessage does, handing out each unit as soon as
+/// it is split.
+///
+/// Each unit is one object, reused for every unit of every message, so an instrument that parses
+/// message after message allocates nothing for it once its buffers have grown to fit.
+class MessageParser
+{
+public:
+    /// Calls @p each with every unit of @p message in order; the unit is valid during the call.
+    void parse(std::string_view message, const std::function<void(const ProgramUnit &)> &each);
+
+private:
+    ProgramUnit m_unit;
+    std::vector<std::string> m_path;
+};
+
 /// Reads NRf text (NR1, NR2 or NR3) as a whole; empty when it is not exactly a number.
 std::optional<double> parseNumber(std::string_view text);
 
@@ -47,12 +68,20 @@ public:
 
     bool matches(const ProgramUnit &unit) const;
     const std::string &text() const { return m_text; }
+    /// Every upper-case first node a matching header can have: both forms of the first required
+    /// node and of the optional nodes before it.
+    std::vector<std::string> firstNodes() const;
 
 private:
+    /// One node, as the two upper-case forms a header may give it: "TRIGGER" and "TRIG" for
+    /// "TRIGger". A unit's nodes are upper case, so matching one is two comparisons.
     struct Node
     {
-        std::string mnemonic;
         bool optional = false;
+        std::string longForm;
+        std::string shortForm;
+
+        bool matches(const std::string &node) const { return node == longForm || node == shortForm; }
     };
 
     bool matchFrom(std::size_t patternIndex, const std::vector<std::string> &nodes,
@@ -80,17 +109,21 @@ struct NumberLimits
 class Call
 {
 public:
+    /// Reads the parameters of @p unit in place: the unit must outlive the call.
     explicit Call(const ProgramUnit &unit);
 
-    std::size_t size() const { return m_parameters.size(); }
-    bool has(std::size_t i) const { return i < m_parameters.size(); }
+    std::size_t size() const { return m_size; }
+    bool has(std::size_t i) const { return i < m_size; }
     const std::string &text(std::size_t i) const;
 
     double number(std::size_t i, const NumberLimits &limits) const;
     /// A number rounded to the nearest integer, as SCPI does for integer settings.
     long long integer(std::size_t i, const NumberLimits &limits) const;
     bool boolean(std::size_t i) const;
-    std::vector<int> channelList(std::size_t i) const;
+    /// The channels of a channel list, "(@101,103:105)", in the order given. Every channel must
+    /// lie in @p lowest..@p highest: the first that does not is refused, "no channel N" (-224),
+    /// without expanding the rest of the list.
+    std::vector<int> channelList(std::size_t i, int lowest = 0, int highest = kMaxChannel) const;
 
     /// Character data matched against mixed-case mnemonics: c.choice(0, {{"IMMediate", Imm}, ...}).
     template<class T>
@@ -104,17 +137,22 @@ public:
         throw Error(err::kIllegalParameterValue, word);
     }
 
-    /// When the last parameter is a channel list, removes it and returns its channels.
-    std::optional<std::vector<int>> takeChannelList();
+    /// When the last parameter is a channel list, removes it and returns its channels, checked
+    /// as channelList() checks them.
+    std::optional<std::vector<int>> takeChannelList(int lowest = 0, int highest = kMaxChannel);
+
+    /// Channel numbers are slot*100 + channel; anything longer is not a channel.
+    static constexpr int kMaxChannel = 9999;
 
     /// Sets the unit's response (one response message unit).
     void reply(std::string text) { m_reply = std::move(text); }
-    const std::optional<std::string> &response() const { return m_reply; }
+    std::optional<std::string> &response() { return m_reply; }
 
 private:
     const std::string &characterData(std::size_t i) const;
 
-    std::vector<std::string> m_parameters;
+    const std::vector<std::string> &m_parameters;
+    std::size_t m_size; ///< the parameters not yet taken off the end
     std::optional<std::string> m_reply;
 };
 
@@ -137,22 +175,38 @@ public:
     CommandTable(std::initializer_list<Entry> entries)
     {
         m_entries.reserve(entries.size());
-        for (const Entry &entry : entries)
+        for (const Entry &entry : entries) {
             m_entries.emplace_back(HeaderPattern(entry.pattern), entry);
+            for (const std::string &first : m_entries.back().first.firstNodes()) {
+                std::vector<std::size_t> &bucket = m_buckets[bucketOf(first)];
+                if (bucket.empty() || bucket.back() != m_entries.size() - 1)
+                    bucket.push_back(m_entries.size() - 1);
+            }
+        }
     }
 
-    /// The entry whose pattern matches @p unit, or nullptr.
+    /// The first entry in table order whose pattern matches @p unit, or nullptr.
     const Entry *find(const ProgramUnit &unit) const
     {
-        for (const auto &[pattern, entry] : m_entries) {
-            if (pattern.matches(unit))
-                return &entry;
+        // Only the patterns that can begin with the header's first node are tried: a hash per
+        // unit instead of a walk through the whole table.
+        if (unit.nodes.empty())
+            return nullptr;
+        for (const std::size_t i : m_buckets[bucketOf(unit.nodes.front())]) {
+            if (m_entries[i].first.matches(unit))
+                return &m_entries[i].second;
         }
         return nullptr;
     }
 
 private:
+    static constexpr std::size_t kBuckets = 256;
+
+    static std::size_t bucketOf(std::string_view node) { return std::hash<std::string_view>{}(node) % kBuckets; }
+
     std::vector<std::pair<HeaderPattern, Entry>> m_entries;
+    /// Indexes into m_entries, in table order, by the hash of every first node their pattern takes.
+    std::array<std::vector<std::size_t>, kBuckets> m_buckets;
 };
 
 } // namespace sim::scpi

@@ -1,3 +1,4 @@
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -152,9 +153,24 @@ int errorOf(F &&accessor)
     return 0;
 }
 
+/// The error number and detail a parameter accessor throws; {0, ""} when it throws none.
+template<class F>
+std::pair<int, std::string> refusalOf(F &&accessor)
+{
+    try {
+        accessor();
+    } catch (const Error &e) {
+        return {e.code(), e.info()};
+    }
+    return {0, ""};
+}
+
 Call callWith(std::string_view parameters)
 {
-    return Call(parseProgramMessage(std::string("X ") + std::string(parameters)).front());
+    // A call reads its unit in place: every unit made here lives to the end of the tests.
+    static std::deque<ProgramUnit> units;
+    units.push_back(parseProgramMessage(std::string("X ") + std::string(parameters)).front());
+    return Call(units.back());
 }
 
 TEST(Parameters, NumbersTakeMinMaxDefAndCheckTheirRange)
@@ -211,6 +227,24 @@ TEST(Parameters, ChannelListsExpandRangesInOrder)
     };
     for (const auto &[text, code] : failures)
         EXPECT_EQ(errorOf([&] { callWith(text).channelList(0); }), code) << text;
+}
+
+TEST(Parameters, ChannelListsNameTheFirstChannelOutsideTheRangeGiven)
+{
+    // As if each channel of the expanded list were checked in order, from 101..120.
+    const std::pair<const char *, const char *> lists[] = {
+        {"(@101:120,121)", "no channel 121"},   {"(@105:130)", "no channel 121"},
+        {"(@110:90)", "no channel 100"},        {"(@100:105)", "no channel 100"},
+        {"(@125:101)", "no channel 125"},       {"(@102,1:9000,7)", "no channel 1"},
+        {"(@120:101,101:120,0)", "no channel 0"},
+    };
+    for (const auto &[text, info] : lists) {
+        const auto refusal = refusalOf([&] { callWith(text).channelList(0, 101, 120); });
+        EXPECT_EQ(refusal, std::pair(err::kIllegalParameterValue, std::string(info))) << text;
+    }
+    EXPECT_EQ(callWith("(@103:101,120)").channelList(0, 101, 120), (std::vector<int>{103, 102, 101, 120}));
+    // A list too long is refused as such, whatever it names.
+    EXPECT_EQ(errorOf([&] { callWith("(@1:9999,1:9999)").channelList(0, 101, 120); }), err::kInvalidExpression);
 }
 
 TEST(Parameters, TrailingChannelListIsTakenOff)
