@@ -9,6 +9,10 @@
 //   0x03         read, though no reply may be due
 //   0x04         device clear
 //   anything     send the line as a program message, then read its reply when one will come
+// At most kMaxSteps steps are taken and the rest of the input is ignored. One message holds any
+// number of commands, up to the input buffer's 4096 bytes, so a few steps reach what a long
+// dialogue does; the bound keeps each input cheap, and the fuzzer fast enough to try the long
+// messages where a cost that grows faster than their length would show.
 
 #include <chrono>
 #include <cstdint>
@@ -28,6 +32,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+
+constexpr int kMaxSteps = 12;
 
 /// The reply to @p query, which the instrument must have ready at once unless it may be silent.
 std::optional<std::string> ask(sim::Qv3310 &instrument, const std::string &query, bool maySayNothing,
@@ -153,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     instrument.setObserver(observer);
 
     std::size_t recorded = 0; // messages and clears the observer must have been told of
-    while (!rest.empty()) {
+    for (int step = 0; step < kMaxSteps && !rest.empty(); ++step) {
         const std::string_view line = nextLine();
         const char action = line.empty() ? ' ' : line.front();
         if (action == '\0') {

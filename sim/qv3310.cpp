@@ -566,10 +566,13 @@ void Qv3310::requireFunction(const std::vector<int> &channels, Function function
 
 void Qv3310::replyPerChannel(Call &c, std::string (*text)(const ChannelConfig &)) const
 {
-    std::vector<std::string> texts;
-    for (int number : targets(c))
-        texts.push_back(text(channel(number)));
-    c.reply(joined(texts, ','));
+    std::string reply;
+    const char *separator = "";
+    for (int number : targets(c)) {
+        reply.append(separator).append(text(channel(number)));
+        separator = ",";
+    }
+    c.reply(std::move(reply));
 }
 
 ChannelConfig &Qv3310::channel(int number)

@@ -62,16 +62,26 @@ constexpr std::array<std::pair<int, std::string_view>, 49> kMessages{{
     {-430, "Query DEADLOCKED"},
 }};
 
-std::string quoted(std::string_view text)
+/// Appends @p text to @p out as SCPI string data, in double quotes.
+void appendQuoted(std::string &out, std::string_view text)
 {
-    std::string out = "\"";
+    out += '"';
     for (char c : text) {
         out += c;
         if (c == '"')
             out += '"'; // SCPI string data doubles an embedded quote
     }
     out += '"';
-    return out;
+}
+
+/// `-113,"Undefined header"`: what SYSTem:ERRor? replies.
+std::string errorReply(int code, std::string_view text)
+{
+    std::string reply = formatNr1(code);
+    reply.reserve(reply.size() + text.size() + 4);
+    reply += ',';
+    appendQuoted(reply, text);
+    return reply;
 }
 
 } // namespace
@@ -94,9 +104,13 @@ std::string_view standardMessage(int code)
 Error::Error(int code, std::string info)
     : m_code(code)
     , m_info(std::move(info))
-    , m_text(formatNr1(code) + "," + std::string(standardMessage(code))
-             + (m_info.empty() ? "" : ";" + m_info))
+    , m_text(formatNr1(m_code))
 {
+    const std::string_view message = standardMessage(m_code);
+    m_text.reserve(m_text.size() + 2 + message.size() + m_info.size());
+    m_text.append(",").append(message);
+    if (!m_info.empty())
+        m_text.append(";").append(m_info);
 }
 
 void ErrorQueue::push(int code, std::string_view info)
@@ -120,10 +134,10 @@ void ErrorQueue::push(int code, std::string_view info)
 std::string ErrorQueue::next()
 {
     if (m_entries.empty())
-        return formatNr1(0) + "," + quoted(standardMessage(0));
-    Entry entry = std::move(m_entries.front());
+        return errorReply(0, standardMessage(0));
+    std::string reply = errorReply(m_entries.front().code, m_entries.front().text);
     m_entries.pop_front();
-    return formatNr1(entry.code) + "," + quoted(entry.text);
+    return reply;
 }
 
 } // namespace sim::scpi

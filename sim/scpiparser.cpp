@@ -21,15 +21,35 @@ constexpr long kMaxChannelsInList = 10000;
 /// lengthen the path, so without a bound "A:A;A:A;..." would build ever longer headers.
 constexpr std::size_t kMaxHeaderNodes = 16;
 
+/// A table of the characters of one class, indexed by unsigned char: a test is one look-up,
+/// and a scan for the next one of them a std::find_if.
+template<class Member>
+constexpr std::array<bool, 256> charClass(Member member)
+{
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[static_cast<std::size_t>(c)] = member(c);
+    return table;
+}
+
+// IEEE 488.2 white space: any control character or blank other than the terminator.
+constexpr auto kWhitespace = charClass([](int c) { return c <= 0x20; });
+constexpr auto kLetter = charClass([](int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+/// What may follow a mnemonic's first letter.
+constexpr auto kMnemonicTail = charClass(
+    [](int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_'; });
+/// What opens or closes a string or a bracket, or separates units or parameters.
+constexpr auto kStructural =
+    charClass([](int c) { return c == '"' || c == '\'' || c == '(' || c == ')' || c == ';' || c == ','; });
+
 bool isWhitespace(char c)
 {
-    // IEEE 488.2 white space: any control character or blank other than the terminator.
-    return static_cast<unsigned char>(c) <= 0x20;
+    return kWhitespace[static_cast<unsigned char>(c)];
 }
 
 bool isAlpha(char c)
 {
-    return std::isalpha(static_cast<unsigned char>(c)) != 0;
+    return kLetter[static_cast<unsigned char>(c)];
 }
 
 bool isDigit(char c)
@@ -44,11 +64,9 @@ char upper(char c)
 
 std::string_view trimmed(std::string_view text)
 {
-    while (!text.empty() && isWhitespace(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isWhitespace(text.back()))
-        text.remove_suffix(1);
-    return text;
+    const auto first = std::find_if_not(text.begin(), text.end(), isWhitespace);
+    const auto last = std::find_if_not(text.rbegin(), std::make_reverse_iterator(first), isWhitespace).base();
+    return {first, last};
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
@@ -67,13 +85,16 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
 template<class Part>
 bool splitTopLevel(std::string_view text, char separator, Part part)
 {
-    // Only these characters change anything; the search skips the rest in one go.
-    constexpr std::string_view kStructural = "\"'();,";
+    // Only the structural characters change anything; the search skips the rest in one go.
+    const auto next = [text](std::size_t from) {
+        const auto found = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(),
+                                        [](char c) { return kStructural[static_cast<unsigned char>(c)]; });
+        return static_cast<std::size_t>(found - text.begin());
+    };
     char quote = 0;
     int depth = 0;
     std::size_t start = 0;
-    for (std::size_t i = text.find_first_of(kStructural); i != std::string_view::npos;
-         i = text.find_first_of(kStructural, i + 1)) {
+    for (std::size_t i = next(0); i < text.size(); i = next(i + 1)) {
         const char c = text[i];
         if (quote != 0) {
             if (c == quote)
@@ -101,22 +122,15 @@ void appendUpperCased(std::string &out, std::string_view text)
     std::transform(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), out.begin() + static_cast<std::ptrdiff_t>(start), upper);
 }
 
-/// What may follow a mnemonic's first letter: ASCII letters, digits and the underscore.
-constexpr std::array<bool, 256> kMnemonicTail = [] {
-    std::array<bool, 256> tail{};
-    for (int c = 0; c < 256; ++c)
-        tail[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-    return tail;
-}();
-
 /// Reads one mnemonic at @p pos: a letter, then letters, digits or underscores.
 std::string_view readMnemonic(std::string_view text, std::size_t &pos)
 {
     const std::size_t start = pos;
     if (pos < text.size() && isAlpha(text[pos])) {
-        ++pos;
-        while (pos < text.size() && kMnemonicTail[static_cast<unsigned char>(text[pos])])
-            ++pos;
+        const auto tail = text.begin() + static_cast<std::ptrdiff_t>(pos + 1);
+        pos = static_cast<std::size_t>(
+            std::find_if_not(tail, text.end(), [](char c) { return kMnemonicTail[static_cast<unsigned char>(c)]; })
+            - text.begin());
     }
     return text.substr(start, pos - start);
 }
