@@ -16,6 +16,7 @@
 #include "app/platform.h"
 #include "app/readingskeeper.h"
 #include "app/readingswindow.h"
+#include "app/routineerror.h"
 
 namespace {
 
@@ -227,7 +228,10 @@ void VISAComExample::handleEvent(Handler handler)
         handler();
     } catch (const ProgramEnded &) {
         // The program has ended; nothing more runs.
+    } catch (const RoutineError &e) {
+        unhandledFailure(e.description());
     } catch (const std::exception &e) {
+        // The I/O library's failures (visa::VisaError), and anything unforeseen.
         unhandledFailure(QString::fromStdString(e.what()));
     } catch (...) {
         unhandledFailure(tr("An unexpected failure occurred."));

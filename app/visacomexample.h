@@ -155,6 +155,8 @@ private:
     void createControls();
     void appendInstructions();
     void unhandledFailure(const QString &description);
+    /// Ends a run that failed: shows @p description, closes the session, ends the program.
+    [[noreturn]] void failRun(const QString &description);
 
     // Taking the readings out of the program: List1's context menu and Ctrl+C.
     void createListMenu();
@@ -192,6 +194,7 @@ private:
     ReadingsWindow *m_readingsWindow = nullptr;
     QProgressBar *m_progress = nullptr;
     std::chrono::nanoseconds m_waitStart{-1};
-    /// The identification reply last listed; idString is overwritten by the module reply.
-    QString m_instrumentId; ///< the last identification listed, for saved readings
+    /// The identification reply last listed, for saved readings; idString goes on to hold the
+    /// module reply.
+    QString m_instrumentId;
 };
