@@ -5,6 +5,7 @@
 #include <QSortFilterProxyModel>
 #include <QWidget>
 
+class Platform;
 class QAction;
 class QLabel;
 class QPushButton;
@@ -31,12 +32,9 @@ class ReadingsWindow : public QWidget
     Q_OBJECT
 
 public:
-    /// Shows @p model, which outlives the window. A Qt::Window of @p parent.
-    ReadingsWindow(ReadingsModel &model, QWidget *parent);
-
-    /// Asks where to save the chart, offering @p suggestedPath; an empty result cancels.
-    /// A file dialog by default; tests give the name directly.
-    std::function<QString(const QString &suggestedPath)> askChartFileName;
+    /// Shows @p model, which outlives the window; @p platform asks where to save the chart.
+    /// A Qt::Window of @p parent.
+    ReadingsWindow(ReadingsModel &model, Platform &platform, QWidget *parent);
     /// Shows a failure to the operator; the main window's message box.
     std::function<void(const QString &text)> showMessage;
 
@@ -59,6 +57,7 @@ private:
     void updateHeading();
 
     ReadingsModel &m_model;
+    Platform &m_platform;
     ReadingsSortModel *m_sorted = nullptr;
     QLabel *m_heading = nullptr;
     QTableView *m_table = nullptr;

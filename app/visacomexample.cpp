@@ -4,7 +4,6 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -93,10 +92,6 @@ VISAComExample::VISAComExample(std::shared_ptr<visa::Backend> ioLibrary, Platfor
     createControls();
     createListMenu();
     createReadingsControls();
-    askSaveFileName = [this](const QString &suggestedPath) {
-        return QFileDialog::getSaveFileName(this, tr("Save Readings"), suggestedPath,
-                                            tr("CSV files (*.csv);;All files (*)"));
-    };
 }
 
 VISAComExample::~VISAComExample()
@@ -353,7 +348,10 @@ void VISAComExample::saveReadings()
     if (model.rowCount() == 0)
         return;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString fileName = askSaveFileName(QDir(folder).filePath(readingsexport::suggestedFileName(model.start())));
+    const QString fileName =
+        m_platform.askSaveFileName(this, tr("Save Readings"),
+                                   QDir(folder).filePath(readingsexport::suggestedFileName(model.start())),
+                                   tr("CSV files (*.csv);;All files (*)"));
     if (fileName.isEmpty())
         return;
     saveReadingsTo(fileName);
