@@ -14,8 +14,8 @@
 #include "visa/resourcemanager.h"
 #include "visa/serialbackend.h"
 #include "visa/sharedlibrary.h"
-#include "visa/tracingbackend.h"
 #include "visa/visaerror.h"
+#include "visa/visibletext.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "app/routineerror.h"
 #include "app/visacomexample.h"
-#include "visa/tracingbackend.h"
+#include "visa/visibletext.h"
 
 namespace {
 
