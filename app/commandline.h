@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/batch.h"
 #include "sim/faults.h"
 #include "visa/serialbackend.h"
 
@@ -33,7 +34,7 @@ struct CommandLine
 /// @brief What the command line asks for, or why the program ends before it starts.
 struct CommandLineResult
 {
-    static constexpr int kUsageError = 2; ///< the exit status after a usage error
+    static constexpr int kUsageError = kBatchUsageError; ///< the exit status after a usage error, in every mode
 
     std::optional<CommandLine> options; ///< empty when the program ends at once
     int exitStatus = 0; ///< when it ends at once: 0 after --help and --version, else kUsageError

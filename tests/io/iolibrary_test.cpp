@@ -9,6 +9,7 @@
 #include "app/commandline.h"
 #include "app/iolibrary.h"
 #include "app/resourcelisting.h"
+#include "app/routineerror.h"
 #include "fakelibrary.h"
 #include "sim/simulatedbackend.h"
 #include "visa/builtinbackend.h"
@@ -94,7 +95,7 @@ TEST_F(IoLibraryTest, ANamedLibraryThatCannotBeUsedIsAnError)
         CommandLine options;
         options.visaLibrary = QString::fromUtf8(path);
         EXPECT_THAT([&] { makeIoLibrary(options, places); },
-                    ThrowsMessage<std::runtime_error>(AllOf(HasSubstr("--visa-library"), HasSubstr(reason))));
+                    ThrowsMessage<RoutineError>(AllOf(HasSubstr("--visa-library"), HasSubstr(reason))));
     }
 }
 
@@ -143,7 +144,7 @@ TEST_F(IoLibraryTest, TheVariableNamesTheVisaLibraryWhenNoOptionDoes)
     }
     places.visaLibraryVariable = "/nonexistent/libvisa.so";
     EXPECT_THAT([&] { makeIoLibrary({}, places); },
-                ThrowsMessage<std::runtime_error>(AllOf(HasSubstr("QVSCAN_VISA_LIBRARY"), HasSubstr("/nonexistent/libvisa.so"))));
+                ThrowsMessage<RoutineError>(AllOf(HasSubstr("QVSCAN_VISA_LIBRARY"), HasSubstr("/nonexistent/libvisa.so"))));
 }
 
 TEST_F(IoLibraryTest, TheTraceBeginsWithTheLibraryChosen)
