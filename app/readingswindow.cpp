@@ -160,6 +160,6 @@ void ReadingsWindow::saveChart()
         return;
     const bool svg = fileName.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive);
     QString error;
-    if (!safefile::saveBytes(fileName, m_chart->image(svg), &error) && showMessage)
-        showMessage(tr("The chart could not be saved to %1:\n%2").arg(QDir::toNativeSeparators(fileName), error));
+    if (!safefile::saveBytes(fileName, m_chart->image(svg), &error))
+        emit failed(tr("The chart could not be saved to %1:\n%2").arg(QDir::toNativeSeparators(fileName), error));
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <functional>
-
 #include <QSortFilterProxyModel>
 #include <QWidget>
 
@@ -35,9 +33,6 @@ public:
     /// Shows @p model, which outlives the window; @p platform asks where to save the chart.
     /// A Qt::Window of @p parent.
     ReadingsWindow(ReadingsModel &model, Platform &platform, QWidget *parent);
-    /// Shows a failure to the operator; the main window's message box.
-    std::function<void(const QString &text)> showMessage;
-
     QTableView *table() const { return m_table; }
     ReadingsChart *chart() const { return m_chart; }
     QLabel *heading() const { return m_heading; }
@@ -52,6 +47,10 @@ public:
     void saveChart();
     /// Nothing is saved while a run goes on.
     void setRunning(bool running);
+
+signals:
+    /// Saving failed; @p text says why. The main window shows it in its message box.
+    void failed(const QString &text);
 
 private:
     void updateHeading();

@@ -57,7 +57,7 @@ void VISAComExample::showReadings()
         return;
     if (!m_readingsWindow) {
         m_readingsWindow = new ReadingsWindow(m_keeper->model(), m_platform, this);
-        m_readingsWindow->showMessage = [this](const QString &text) { showMessage(text); };
+        connect(m_readingsWindow, &ReadingsWindow::failed, this, [this](const QString &text) { showMessage(text); });
     }
     m_readingsWindow->show();
     m_readingsWindow->raise();
