@@ -3,27 +3,22 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
-#include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/csvwriter.h"
-#include "sim/faults.h"
-#include "visa/serialbackend.h"
 
 namespace {
 
-[[noreturn]] void usageError(const QString &text)
+CommandLineResult usageError(const QString &text)
 {
-    std::fprintf(stderr, "%s\n", qPrintable(text));
-    std::exit(2);
+    return {std::nullopt, CommandLineResult::kUsageError, text + QLatin1Char('\n')};
 }
 
 } // namespace
 
-CommandLine CommandLine::parse(const QCoreApplication &app)
+CommandLineResult CommandLine::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QCoreApplication::translate(
@@ -87,58 +82,63 @@ CommandLine CommandLine::parse(const QCoreApplication &app)
     parser.addOptions({simulate, address, simFault, batch, visaLibrary, builtinIo, port, trace, output, listResources,
                        probe});
 
-    if (!parser.parse(app.arguments()))
-        usageError(parser.errorText());
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    // What QCommandLineParser's showHelp() and showVersion() print, without their exit().
     if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
+        return {std::nullopt, 0, parser.helpText()};
     if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+        return {std::nullopt, 0,
+                QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion()
+                    + QLatin1Char('\n')};
     if (!parser.positionalArguments().isEmpty())
-        usageError(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first()));
+        return usageError(QCoreApplication::translate(
+            "main", "unexpected argument: %1").arg(parser.positionalArguments().first()));
 
     CommandLine options;
     options.simulate = parser.isSet(simulate);
     options.address = parser.value(address);
-    options.simFaults = parser.values(simFault);
     options.batch = parser.isSet(batch);
     options.visaLibrary = parser.value(visaLibrary);
     options.builtinIo = parser.isSet(builtinIo);
-    options.ports = parser.values(port);
     options.trace = parser.isSet(trace);
     options.listResources = parser.isSet(listResources);
     options.probe = parser.isSet(probe);
     options.output = parser.value(output);
 
     if (options.probe && !options.listResources)
-        usageError(QStringLiteral("--probe needs --list-resources"));
+        return usageError(QCoreApplication::translate("main", "--probe needs --list-resources"));
     if (options.listResources && options.batch)
-        usageError(QStringLiteral("--list-resources cannot be combined with --batch"));
-    if (!options.simFaults.isEmpty() && !options.simulate)
-        usageError(QStringLiteral("--sim-fault needs --simulate"));
-    if (options.simulate && (parser.isSet(visaLibrary) || options.builtinIo || !options.ports.isEmpty()))
-        usageError(QStringLiteral("--simulate cannot be combined with --visa-library, --builtin-io or --port"));
-    if (parser.isSet(visaLibrary) && (options.builtinIo || !options.ports.isEmpty()))
-        usageError(QStringLiteral("--visa-library cannot be combined with --builtin-io or --port"));
+        return usageError(QCoreApplication::translate("main", "--list-resources cannot be combined with --batch"));
+    if (parser.isSet(simFault) && !options.simulate)
+        return usageError(QCoreApplication::translate("main", "--sim-fault needs --simulate"));
+    if (options.simulate && (parser.isSet(visaLibrary) || options.builtinIo || parser.isSet(port)))
+        return usageError(QCoreApplication::translate(
+            "main", "--simulate cannot be combined with --visa-library, --builtin-io or --port"));
+    if (parser.isSet(visaLibrary) && (options.builtinIo || parser.isSet(port)))
+        return usageError(QCoreApplication::translate(
+            "main", "--visa-library cannot be combined with --builtin-io or --port"));
     if (parser.isSet(visaLibrary) && options.visaLibrary.isEmpty())
-        usageError(QStringLiteral("--visa-library needs a path"));
+        return usageError(QCoreApplication::translate("main", "--visa-library needs a path"));
     try {
         std::vector<std::string> faults;
-        for (const QString &fault : options.simFaults)
+        for (const QString &fault : parser.values(simFault))
             faults.push_back(fault.toStdString());
-        sim::Faults::parse(faults);
+        options.simFaults = sim::Faults::parse(faults);
     } catch (const std::invalid_argument &e) {
-        usageError(QStringLiteral("--sim-fault: %1").arg(QString::fromStdString(e.what())));
+        return usageError(QCoreApplication::translate("main", "--sim-fault: %1").arg(QString::fromStdString(e.what())));
     }
     if (parser.isSet(output) && options.output.isEmpty())
-        usageError(QStringLiteral("--output needs a file name"));
+        return usageError(QCoreApplication::translate("main", "--output needs a file name"));
     if (const QString reason = safefile::refusal(options.output); !options.output.isEmpty() && !reason.isEmpty())
-        usageError(QStringLiteral("--output: %1: %2").arg(options.output, reason));
-    for (const QString &entry : options.ports) {
+        return usageError(QCoreApplication::translate("main", "--output: %1: %2").arg(options.output, reason));
+    for (const QString &entry : parser.values(port)) {
         try {
-            visa::SerialPortMap::parseEntry(entry.toStdString());
+            const auto [number, path] = visa::SerialPortMap::parseEntry(entry.toStdString());
+            options.ports.set(number, path);
         } catch (const std::invalid_argument &e) {
-            usageError(QStringLiteral("--port: %1").arg(QString::fromStdString(e.what())));
+            return usageError(QCoreApplication::translate("main", "--port: %1").arg(QString::fromStdString(e.what())));
         }
     }
-    return options;
+    return {std::move(options), 0, {}};
 }

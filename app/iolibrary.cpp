@@ -3,7 +3,10 @@
 #include <iostream>
 #include <stdexcept>
 
+#include <QCoreApplication>
+
 #include "app/commandline.h"
+#include "app/routineerror.h"
 #include "sim/clock.h"
 #include "sim/faults.h"
 #include "sim/qv3310.h"
@@ -17,25 +20,13 @@ namespace {
 
 std::shared_ptr<visa::Backend> simulatedInstrument(const CommandLine &options)
 {
-    std::vector<std::string> faults;
-    for (const QString &fault : options.simFaults)
-        faults.push_back(fault.toStdString());
-    auto instrument = std::make_shared<sim::Qv3310>(std::make_shared<sim::RealClock>(), sim::Faults::parse(faults));
+    auto instrument = std::make_shared<sim::Qv3310>(std::make_shared<sim::RealClock>(), options.simFaults);
     return std::make_shared<sim::SimulatedBackend>(std::move(instrument));
 }
 
 std::shared_ptr<visa::Backend> builtinIo(const CommandLine &options, const IoLibraryPlaces &places)
 {
-    visa::SerialPortMap ports;
-    for (const QString &entry : options.ports) {
-        try {
-            const auto [port, path] = visa::SerialPortMap::parseEntry(entry.toStdString());
-            ports.set(port, path);
-        } catch (const std::invalid_argument &e) {
-            throw std::runtime_error(std::string("--port: ") + e.what());
-        }
-    }
-    return std::make_shared<visa::BuiltinBackend>(std::move(ports), places.gpibLibrary);
+    return std::make_shared<visa::BuiltinBackend>(options.ports, places.gpibLibrary);
 }
 
 std::shared_ptr<visa::Backend> namedVisa(const std::string &path, const char *namedBy, IoChoice &choice)
@@ -45,7 +36,9 @@ std::shared_ptr<visa::Backend> namedVisa(const std::string &path, const char *na
         choice = {"VISA library " + path, std::string("named by ") + namedBy, {}};
         return visa;
     } catch (const std::runtime_error &e) {
-        throw std::runtime_error(std::string(namedBy) + ": " + e.what());
+        // Says which setting named the library that could not be used: an option or the variable.
+        fail(QCoreApplication::translate("makeIoLibrary", "%1: %2")
+                 .arg(QString::fromLatin1(namedBy), QString::fromStdString(e.what())));
     }
 }
 
@@ -54,7 +47,7 @@ std::shared_ptr<visa::Backend> realIo(const CommandLine &options, const IoLibrar
     if (!options.visaLibrary.isEmpty())
         return namedVisa(options.visaLibrary.toStdString(), "--visa-library", choice);
     const std::string builtin = "built-in I/O (serial lines directly, GPIB through linux-gpib)";
-    if (options.builtinIo || !options.ports.isEmpty()) {
+    if (options.builtinIo || !options.ports.mapped().empty()) {
         choice = {builtin, options.builtinIo ? "--builtin-io" : "--port implies --builtin-io", {}};
         return builtinIo(options, places);
     }

@@ -36,7 +36,7 @@ struct IoChoice
 /// first VISA library found, or the built-in I/O when there is none. --trace wraps the choice in
 /// a trace, whose first line names the library chosen. Without --visa-library and the built-in
 /// options, QVSCAN_VISA_LIBRARY names the VISA library before the search. What was chosen and why
-/// goes to @p choice when given. Throws std::runtime_error naming what could not be set up.
+/// goes to @p choice when given. Throws RoutineError naming what could not be set up.
 std::shared_ptr<visa::Backend> makeIoLibrary(const CommandLine &options,
                                              const IoLibraryPlaces &places = IoLibraryPlaces::system(),
                                              IoChoice *choice = nullptr);

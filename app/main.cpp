@@ -21,19 +21,26 @@ namespace {
 
 /// Reads the command line before any display is touched: --help, --version and usage errors
 /// must work without one, and batch mode needs none.
-CommandLine readCommandLine(int argc, char **argv)
+CommandLineResult readCommandLine(int argc, char **argv)
 {
     QCoreApplication core(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qvscan"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QVSCAN_VERSION));
-    return CommandLine::parse(core);
+    return CommandLine::parse(QCoreApplication::arguments());
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const CommandLine options = readCommandLine(argc, argv);
+    const CommandLineResult parsed = readCommandLine(argc, argv);
+    if (!parsed.options) {
+        std::FILE *stream = parsed.exitStatus == 0 ? stdout : stderr;
+        std::fputs(qPrintable(parsed.message), stream);
+        std::fflush(stream);
+        return parsed.exitStatus;
+    }
+    const CommandLine &options = *parsed.options;
     if (options.listResources) {
         // No window: the listing must work on a machine without a display.
         QCoreApplication core(argc, argv);

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPushButton>
@@ -83,6 +84,12 @@ void DesktopPlatform::showMessage(QWidget *window, const QString &caption, const
     dialog.exec();
 }
 
+QString DesktopPlatform::askSaveFileName(QWidget *window, const QString &caption, const QString &suggestedPath,
+                                         const QString &filter)
+{
+    return QFileDialog::getSaveFileName(window, caption, suggestedPath, filter);
+}
+
 void DesktopPlatform::endProgram()
 {
     QCoreApplication::exit(0);
@@ -99,6 +106,11 @@ void BatchPlatform::showMessage(QWidget *, const QString &, const QString &text)
     if (m_beforeMessage)
         m_beforeMessage();
     writeTextLine(m_messages, text, true);
+}
+
+QString BatchPlatform::askSaveFileName(QWidget *, const QString &, const QString &, const QString &)
+{
+    return QString();
 }
 
 void BatchPlatform::endProgram()

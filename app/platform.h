@@ -14,7 +14,8 @@ class QWidget;
 bool writeTextLine(std::FILE *file, const QString &text, bool keepLineFeeds = false);
 
 /// @brief What the window needs from outside itself that tests and batch mode replace:
-/// showing a modal message box, ending the program, and the time that bounds a wait.
+/// showing a modal message box, asking for a file to save to, ending the program, and the time
+/// that bounds a wait.
 class Platform
 {
 public:
@@ -22,6 +23,11 @@ public:
 
     /// Shows @p text modally with one OK button; returns when the operator has dismissed it.
     virtual void showMessage(QWidget *window, const QString &caption, const QString &text) = 0;
+
+    /// Asks the operator for a file to save to, offering @p suggestedPath and the file types of
+    /// @p filter ("CSV files (*.csv);;All files (*)"); an empty result cancels.
+    virtual QString askSaveFileName(QWidget *window, const QString &caption, const QString &suggestedPath,
+                                    const QString &filter) = 0;
 
     /// Stops the event loop; the window has already released its I/O objects and hidden itself.
     virtual void endProgram() = 0;
@@ -35,6 +41,8 @@ class DesktopPlatform : public Platform
 {
 public:
     void showMessage(QWidget *window, const QString &caption, const QString &text) override;
+    QString askSaveFileName(QWidget *window, const QString &caption, const QString &suggestedPath,
+                            const QString &filter) override;
     void endProgram() override;
     std::chrono::nanoseconds now() const override;
 };
@@ -49,6 +57,9 @@ public:
     }
 
     void showMessage(QWidget *window, const QString &caption, const QString &text) override;
+    /// Nobody is there to answer: every question is cancelled.
+    QString askSaveFileName(QWidget *window, const QString &caption, const QString &suggestedPath,
+                            const QString &filter) override;
     void endProgram() override;
     std::chrono::nanoseconds now() const override;
 

@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QClipboard>
 #include <QDir>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -20,6 +19,7 @@
 #include <set>
 
 #include "app/csvwriter.h"
+#include "app/platform.h"
 #include "app/readingschart.h"
 #include "app/readingsexport.h"
 #include "app/readingsmodel.h"
@@ -37,9 +37,10 @@ bool ReadingsSortModel::lessThan(const QModelIndex &left, const QModelIndex &rig
     return QString::localeAwareCompare(a.toString(), b.toString()) < 0;
 }
 
-ReadingsWindow::ReadingsWindow(ReadingsModel &model, QWidget *parent)
+ReadingsWindow::ReadingsWindow(ReadingsModel &model, Platform &platform, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_model(model)
+    , m_platform(platform)
 {
     setWindowTitle(tr("Readings"));
 
@@ -86,11 +87,6 @@ ReadingsWindow::ReadingsWindow(ReadingsModel &model, QWidget *parent)
     layout->addWidget(m_heading);
     layout->addWidget(splitter, 1);
     layout->addLayout(buttons);
-
-    askChartFileName = [this](const QString &suggestedPath) {
-        return QFileDialog::getSaveFileName(this, tr("Save Chart"), suggestedPath,
-                                            tr("PNG images (*.png);;SVG images (*.svg)"));
-    };
 
     connect(&m_model, &QAbstractItemModel::modelReset, this, &ReadingsWindow::updateHeading);
     updateHeading();
@@ -158,11 +154,12 @@ void ReadingsWindow::saveChart()
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     QString name = readingsexport::suggestedFileName(m_model.start());
     name.replace(QLatin1String(".csv"), QLatin1String(".png"));
-    const QString fileName = askChartFileName(QDir(folder).filePath(name));
+    const QString fileName = m_platform.askSaveFileName(this, tr("Save Chart"), QDir(folder).filePath(name),
+                                                        tr("PNG images (*.png);;SVG images (*.svg)"));
     if (fileName.isEmpty())
         return;
     const bool svg = fileName.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive);
     QString error;
-    if (!safefile::saveBytes(fileName, m_chart->image(svg), &error) && showMessage)
-        showMessage(tr("The chart could not be saved to %1:\n%2").arg(QDir::toNativeSeparators(fileName), error));
+    if (!safefile::saveBytes(fileName, m_chart->image(svg), &error))
+        emit failed(tr("The chart could not be saved to %1:\n%2").arg(QDir::toNativeSeparators(fileName), error));
 }

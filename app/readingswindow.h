@@ -1,10 +1,9 @@
 #pragma once
 
-#include <functional>
-
 #include <QSortFilterProxyModel>
 #include <QWidget>
 
+class Platform;
 class QAction;
 class QLabel;
 class QPushButton;
@@ -31,15 +30,9 @@ class ReadingsWindow : public QWidget
     Q_OBJECT
 
 public:
-    /// Shows @p model, which outlives the window. A Qt::Window of @p parent.
-    ReadingsWindow(ReadingsModel &model, QWidget *parent);
-
-    /// Asks where to save the chart, offering @p suggestedPath; an empty result cancels.
-    /// A file dialog by default; tests give the name directly.
-    std::function<QString(const QString &suggestedPath)> askChartFileName;
-    /// Shows a failure to the operator; the main window's message box.
-    std::function<void(const QString &text)> showMessage;
-
+    /// Shows @p model, which outlives the window; @p platform asks where to save the chart.
+    /// A Qt::Window of @p parent.
+    ReadingsWindow(ReadingsModel &model, Platform &platform, QWidget *parent);
     QTableView *table() const { return m_table; }
     ReadingsChart *chart() const { return m_chart; }
     QLabel *heading() const { return m_heading; }
@@ -55,10 +48,15 @@ public:
     /// Nothing is saved while a run goes on.
     void setRunning(bool running);
 
+signals:
+    /// Saving failed; @p text says why. The main window shows it in its message box.
+    void failed(const QString &text);
+
 private:
     void updateHeading();
 
     ReadingsModel &m_model;
+    Platform &m_platform;
     ReadingsSortModel *m_sorted = nullptr;
     QLabel *m_heading = nullptr;
     QTableView *m_table = nullptr;

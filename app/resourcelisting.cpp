@@ -14,8 +14,8 @@
 #include "visa/resourcemanager.h"
 #include "visa/serialbackend.h"
 #include "visa/sharedlibrary.h"
-#include "visa/tracingbackend.h"
 #include "visa/visaerror.h"
+#include "visa/visibletext.h"
 
 namespace {
 
@@ -49,11 +49,7 @@ std::string attemptText(const visa::LibraryAttempt &attempt)
 void listSerialPorts(const CommandLine &options, const ListingPlaces &places, std::ostream &out,
                      std::vector<std::string> &resources)
 {
-    visa::SerialPortMap ports;
-    for (const QString &entry : options.ports) {
-        const auto [port, path] = visa::SerialPortMap::parseEntry(entry.toStdString());
-        ports.set(port, path);
-    }
+    const visa::SerialPortMap &ports = options.ports;
     out << "Serial ports:\n";
     const std::vector<SerialPortEntry> present = places.serialPorts();
     for (const SerialPortEntry &entry : present) {

@@ -4,7 +4,6 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +15,7 @@
 #include "app/platform.h"
 #include "app/readingskeeper.h"
 #include "app/readingswindow.h"
+#include "app/routineerror.h"
 
 namespace {
 
@@ -92,10 +92,6 @@ VISAComExample::VISAComExample(std::shared_ptr<visa::Backend> ioLibrary, Platfor
     createControls();
     createListMenu();
     createReadingsControls();
-    askSaveFileName = [this](const QString &suggestedPath) {
-        return QFileDialog::getSaveFileName(this, tr("Save Readings"), suggestedPath,
-                                            tr("CSV files (*.csv);;All files (*)"));
-    };
 }
 
 VISAComExample::~VISAComExample()
@@ -227,7 +223,10 @@ void VISAComExample::handleEvent(Handler handler)
         handler();
     } catch (const ProgramEnded &) {
         // The program has ended; nothing more runs.
+    } catch (const RoutineError &e) {
+        unhandledFailure(e.description());
     } catch (const std::exception &e) {
+        // The I/O library's failures (visa::VisaError), and anything unforeseen.
         unhandledFailure(QString::fromStdString(e.what()));
     } catch (...) {
         unhandledFailure(tr("An unexpected failure occurred."));
@@ -349,7 +348,10 @@ void VISAComExample::saveReadings()
     if (model.rowCount() == 0)
         return;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString fileName = askSaveFileName(QDir(folder).filePath(readingsexport::suggestedFileName(model.start())));
+    const QString fileName =
+        m_platform.askSaveFileName(this, tr("Save Readings"),
+                                   QDir(folder).filePath(readingsexport::suggestedFileName(model.start())),
+                                   tr("CSV files (*.csv);;All files (*)"));
     if (fileName.isEmpty())
         return;
     saveReadingsTo(fileName);

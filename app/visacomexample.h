@@ -45,7 +45,8 @@ class VISAComExample : public QWidget
     Q_OBJECT
 
 public:
-    /// @p ioLibrary opens every session; @p platform shows message boxes and ends the program.
+    /// @p ioLibrary opens every session; @p platform shows message boxes, asks for files to save
+    /// to and ends the program.
     VISAComExample(std::shared_ptr<visa::Backend> ioLibrary, Platform &platform, QWidget *parent = nullptr);
     ~VISAComExample() override;
 
@@ -62,10 +63,6 @@ public:
 
     /// Reading lines the last run listed.
     int readingsListed() const { return m_readingsListed; }
-
-    /// Asks the operator where to save the readings, offering @p suggestedPath; an empty
-    /// result cancels. A file dialog by default; tests give the name directly.
-    std::function<QString(const QString &suggestedPath)> askSaveFileName;
 
     /// Writes every run's readings to @p path as CSV as they arrive (--output).
     void setOutputFile(const QString &path);
@@ -155,6 +152,8 @@ private:
     void createControls();
     void appendInstructions();
     void unhandledFailure(const QString &description);
+    /// Ends a run that failed: shows @p description, closes the session, ends the program.
+    [[noreturn]] void failRun(const QString &description);
 
     // Taking the readings out of the program: List1's context menu and Ctrl+C.
     void createListMenu();
@@ -192,6 +191,7 @@ private:
     ReadingsWindow *m_readingsWindow = nullptr;
     QProgressBar *m_progress = nullptr;
     std::chrono::nanoseconds m_waitStart{-1};
-    /// The identification reply last listed; idString is overwritten by the module reply.
-    QString m_instrumentId; ///< the last identification listed, for saved readings
+    /// The identification reply last listed, for saved readings; idString goes on to hold the
+    /// module reply.
+    QString m_instrumentId;
 };

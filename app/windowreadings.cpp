@@ -56,8 +56,8 @@ void VISAComExample::showReadings()
     if (m_running || m_ended || !m_showReadingsAction->isEnabled())
         return;
     if (!m_readingsWindow) {
-        m_readingsWindow = new ReadingsWindow(m_keeper->model(), this);
-        m_readingsWindow->showMessage = [this](const QString &text) { showMessage(text); };
+        m_readingsWindow = new ReadingsWindow(m_keeper->model(), m_platform, this);
+        connect(m_readingsWindow, &ReadingsWindow::failed, this, [this](const QString &text) { showMessage(text); });
     }
     m_readingsWindow->show();
     m_readingsWindow->raise();

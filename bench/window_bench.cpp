@@ -35,6 +35,7 @@ public:
     {
     }
     void showMessage(QWidget *, const QString &, const QString &) override { ++messages; }
+    QString askSaveFileName(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
     void endProgram() override {}
     std::chrono::nanoseconds now() const override { return m_clock->now(); }
 

@@ -10,25 +10,16 @@
 #include <string>
 #include <string_view>
 
+#include "visa/visibletext.h"
+
 namespace fuzz {
 
-/// Printable form of @p text for a failure report; long inputs are cut.
+/// Printable form of @p text for a failure report, as the I/O library shows replies; long
+/// inputs are cut.
 inline std::string shown(std::string_view text)
 {
     constexpr std::size_t kMax = 200;
-    std::string out;
-    for (unsigned char c : text.substr(0, kMax)) {
-        if (c >= 0x20 && c < 0x7f && c != '\\') {
-            out += char(c);
-        } else {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
-            out += buffer;
-        }
-    }
-    if (text.size() > kMax)
-        out += "...(" + std::to_string(text.size()) + " bytes)";
-    return out;
+    return visa::visibleText(text, kMax);
 }
 
 /// @p v with every digit it needs to read back the same.

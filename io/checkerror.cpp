@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "app/numbers.h"
+#include "app/routineerror.h"
 #include "app/visacomexample.h"
 #include "visa/numberparse.h"
 
@@ -17,8 +18,9 @@ std::int16_t errorNumber(const QString &errText)
 {
     const double number = visa::roundHalfEven(LeadingNumber(errText));
     if (!(number >= std::numeric_limits<std::int16_t>::min() && number <= std::numeric_limits<std::int16_t>::max()))
-        throw std::range_error("The reply to \"SYSTem:ERRor?\" gives error number " + NumberText(number).toStdString()
-                               + ", which is outside the 16-bit range: \"" + errText.trimmed().toStdString() + "\"");
+        fail(VISAComExample::tr("The reply to \"SYSTem:ERRor?\" gives error number %1, which is outside the "
+                                "16-bit range: \"%2\"")
+                 .arg(NumberText(number), errText.trimmed()));
     return static_cast<std::int16_t>(number);
 }
 
@@ -34,11 +36,9 @@ void VISAComExample::CheckError(QString &where)
 
     while (errNum != 0) {
         if (errorsShown == kMaxErrorsPerCheck)
-            throw std::runtime_error(tr("The error queue of %1 did not empty: \"SYSTem:ERRor?\" still reports "
-                                        "errors after %2 reads.")
-                                         .arg(ioAddress)
-                                         .arg(kMaxErrorsPerCheck)
-                                         .toStdString());
+            fail(tr("The error queue of %1 did not empty: \"SYSTem:ERRor?\" still reports errors after %2 reads.")
+                     .arg(ioAddress)
+                     .arg(kMaxErrorsPerCheck));
         ++errorsShown;
         anyError = true;
         // Each message builds on the last, so every box repeats the ones before it.

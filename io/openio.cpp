@@ -3,8 +3,9 @@
 
 #include <QLineEdit>
 
+#include "app/routineerror.h"
 #include "app/visacomexample.h"
-#include "visa/tracingbackend.h"
+#include "visa/visibletext.h"
 
 namespace {
 
@@ -79,7 +80,11 @@ bool VISAComExample::OpenIO()
 
         ioOpen = true;
         return true;
+    } catch (const RoutineError &e) {
+        showMessage(e.description());
+        End();
     } catch (const std::exception &e) {
+        // The I/O library's failures (visa::VisaError), and anything unforeseen.
         showMessage(QString::fromStdString(e.what()));
         End();
     }
@@ -97,13 +102,10 @@ QString VISAComExample::RemoveLfCr(QString &strval)
     const bool serial = ioAddress.contains(QLatin1String("ASRL"));
     if (!strval.endsWith(QLatin1Char('\n'))) {
         if (strval.isEmpty())
-            throw std::length_error(tr("The reply \"\" from %1 is shorter than its line terminator (%2).")
-                                        .arg(ioAddress, serial ? tr("CR LF") : tr("LF"))
-                                        .toStdString());
-        throw std::length_error(tr("The reply \"%1\" from %2 does not end with its line terminator (LF).")
-                                    .arg(QString::fromStdString(visa::visibleText(strval.toLatin1().toStdString())),
-                                         ioAddress)
-                                    .toStdString());
+            fail(tr("The reply \"\" from %1 is shorter than its line terminator (%2).")
+                     .arg(ioAddress, serial ? tr("CR LF") : tr("LF")));
+        fail(tr("The reply \"%1\" from %2 does not end with its line terminator (LF).")
+                 .arg(QString::fromStdString(visa::visibleText(strval.toLatin1().toStdString())), ioAddress));
     }
     strval.chop(1);
     if (serial && strval.endsWith(QLatin1Char('\r')))

@@ -6,16 +6,8 @@
 
 #include "app/numbers.h"
 #include "app/platform.h"
+#include "app/routineerror.h"
 #include "app/visacomexample.h"
-
-namespace {
-
-[[noreturn]] void fail(const QString &description)
-{
-    throw std::runtime_error(description.toStdString());
-}
-
-} // namespace
 
 void VISAComExample::Readings()
 {
@@ -121,7 +113,10 @@ QString VISAComExample::instrumentReport()
         if (LeadingNumber(errText) == 0)
             return tr(" It reports no error.");
         return tr(" It reports the error %1").arg(errText.trimmed());
+    } catch (const RoutineError &e) {
+        return tr(" Its error queue could not be read: %1").arg(e.description());
     } catch (const std::exception &e) {
+        // The I/O library's failures (visa::VisaError), and anything unforeseen.
         return tr(" Its error queue could not be read: %1").arg(QString::fromStdString(e.what()));
     }
 }

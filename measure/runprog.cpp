@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "app/numbers.h"
+#include "app/routineerror.h"
 #include "app/visacomexample.h"
 
 void VISAComExample::GetReadings_Click()
@@ -35,13 +36,21 @@ void VISAComExample::RunProg()
         Readings();
 
         ExitProg->setFocus();
+    } catch (const RoutineError &e) {
+        failRun(e.description());
     } catch (const std::exception &e) {
-        showMessage(QString::fromStdString(e.what()));
-        // A failing close is not caught here: it reaches the event's own last-resort handler.
-        if (ioOpen)
-            instr->IO->Close();
-        End();
+        // The I/O library's failures (visa::VisaError), and anything unforeseen.
+        failRun(QString::fromStdString(e.what()));
     }
+}
+
+void VISAComExample::failRun(const QString &description)
+{
+    showMessage(description);
+    // A failing close is not caught here: it reaches the event's own last-resort handler.
+    if (ioOpen)
+        instr->IO->Close();
+    End();
 }
 
 bool VISAComExample::eventFilter(QObject *watched, QEvent *event)

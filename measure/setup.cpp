@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "app/numbers.h"
+#include "app/routineerror.h"
 #include "app/visacomexample.h"
 
 namespace {
@@ -55,9 +56,8 @@ void VISAComExample::Setup()
     // The replies decide how many readings to wait for and for how long: a value no scan of
     // this configuration can have would otherwise give a wrong count or a wait of years.
     const auto refuse = [this](const char *query, const QString &what, const QString &expected) {
-        throw std::range_error(tr("The reply to \"%1\" from %2 gives %3 (expected: %4).")
-                                   .arg(QLatin1String(query), ioAddress, what, expected)
-                                   .toStdString());
+        fail(tr("The reply to \"%1\" from %2 gives %3 (expected: %4).")
+                 .arg(QLatin1String(query), ioAddress, what, expected));
     };
     if (scanSize < 0 || scanSize > kScanChannels)
         refuse("ROUTe:SCAN:SIZE?", tr("a scan size of %1").arg(scanSize), tr("0 to %1 channels").arg(kScanChannels));
@@ -75,14 +75,12 @@ void VISAComExample::Setup()
 
     measTime = (trigCount * trigTimer - trigTimer) + (scanSize * chanDelay);
     if (!(measTime <= kLongestRunSeconds))
-        throw std::range_error(tr("The replies to \"TRIGger:COUNt?\" (%1), \"TRIGger:TIMer?\" (%2 s), "
-                                  "\"ROUTe:SCAN:SIZE?\" (%3) and \"ROUTe:CHANnel:DELay? (@101)\" (%4 s) from %5 "
-                                  "give a measurement time of %6 s, longer than a day.")
-                                   .arg(trigCount)
-                                   .arg(NumberText(trigTimer).trimmed())
-                                   .arg(scanSize)
-                                   .arg(NumberText(chanDelay).trimmed(), ioAddress, NumberText(measTime).trimmed())
-                                   .toStdString());
+        fail(tr("The replies to \"TRIGger:COUNt?\" (%1), \"TRIGger:TIMer?\" (%2 s), \"ROUTe:SCAN:SIZE?\" (%3) and "
+                "\"ROUTe:CHANnel:DELay? (@101)\" (%4 s) from %5 give a measurement time of %6 s, longer than a day.")
+                 .arg(trigCount)
+                 .arg(NumberText(trigTimer).trimmed())
+                 .arg(scanSize)
+                 .arg(NumberText(chanDelay).trimmed(), ioAddress, NumberText(measTime).trimmed()));
 
     QString where = QStringLiteral("Setup");
     CheckError(where);

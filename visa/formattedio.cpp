@@ -6,34 +6,19 @@
 
 #include "visa/numberparse.h"
 #include "visa/visaerror.h"
+#include "visa/visibletext.h"
 
 namespace visa {
 
 namespace {
 
+/// How much of a command or reply a failure's description shows.
+constexpr size_t kMaxShown = 80;
+
 /// Control characters made visible, so a description shows what the instrument really sent.
 std::string visible(std::string_view text)
 {
-    constexpr size_t kMaxShown = 80;
-    std::string out;
-    for (unsigned char c : text.substr(0, kMaxShown)) {
-        if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c < 0x20 || c >= 0x7f) {
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else
-            out += char(c);
-    }
-    if (text.size() > kMaxShown)
-        out += "...";
-    return out;
+    return visibleText(text, kMaxShown);
 }
 
 const char *typeName(ASCIIType type)

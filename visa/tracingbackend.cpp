@@ -3,28 +3,9 @@
 #include <cstdio>
 
 #include "visa/visaerror.h"
+#include "visa/visibletext.h"
 
 namespace visa {
-
-std::string visibleText(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (const unsigned char c : text) {
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c < 0x20 || c >= 0x7F || c == '\\') {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
-            out += char(c);
-        }
-    }
-    return out;
-}
 
 void TracingBackend::Log::line(const std::string &resource, char direction, std::string_view text)
 {

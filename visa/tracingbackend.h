@@ -10,9 +10,6 @@
 
 namespace visa {
 
-/// @p text with control characters made visible: "\n", "\r", and "\xNN" for the others.
-std::string visibleText(std::string_view text);
-
 /// @brief Wraps another backend and writes every command written and every reply read to a
 /// stream, one line each: time since the trace began, resource, direction, text.
 ///

@@ -118,7 +118,7 @@ protected:
                 listedIds.append(line);
             idFollows = line == "Instrument ID is:";
         });
-        window->askSaveFileName = [this](const QString &suggested) {
+        platform.answerSaveFileName = [this](const QString &suggested) {
             suggestions.append(suggested);
             return saveAs;
         };
@@ -362,6 +362,7 @@ TEST_P(SavedFile, HoldsTheStartTheInstrumentAndEveryReading)
     EXPECT_FALSE(window->ended());
     ASSERT_EQ(suggestions.size(), 1);
     EXPECT_TRUE(suggestions[0].endsWith(".csv")) << suggestions[0].toStdString();
+    EXPECT_EQ(platform.fileQuestions, QStringList{"Save Readings"});
 
     const QString text = readFile(saveAs);
     // The commas of the caption and of the date must not split them into fields.

@@ -1,8 +1,12 @@
 // What an operator may type and what a faulty instrument or a broken cable may send: each ends in
 // the program's own outcome or a message that says what was wrong, never a crash or a hang.
 
+#include <QCoreApplication>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTranslator>
+
+#include <string_view>
 
 #include "windowfixture.h"
 
@@ -135,6 +139,57 @@ TEST_F(WindowTest, AnErrorQueueThatNeverEmptiesEndsAfterABoundedNumberOfBoxes)
     EXPECT_TRUE(platform.messages.back().contains("did not empty")) << platform.messages.back().toStdString();
     EXPECT_TRUE(window->ended());
     EXPECT_EQ(backend->events.back(), "release GPIB0::9::INSTR");
+}
+
+/// Marks every text of the window's own translation context, so a test sees which went through tr().
+class MarkingTranslator : public QTranslator
+{
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *sourceText, const char *, int) const override
+    {
+        if (std::string_view(context) != "VISAComExample")
+            return {};
+        return QStringLiteral("[tr] ") + QString::fromUtf8(sourceText);
+    }
+};
+
+TEST_F(WindowTest, EveryFailureOfTheRoutinesIsShownInTheOperatorsLanguage)
+{
+    MarkingTranslator translator;
+    ASSERT_TRUE(QCoreApplication::installTranslator(&translator));
+    struct Removal
+    {
+        QTranslator *translator;
+        ~Removal() { QCoreApplication::removeTranslator(translator); }
+    } removal{&translator};
+
+    struct Case
+    {
+        const char *command;
+        std::string reply;
+        const char *begins; ///< the last message shown begins with this
+    };
+    const Case cases[] = {
+        {"SYSTem:ERRor?", "-99999,\"Bad\"\n", "[tr] The reply to \"SYSTem:ERRor?\" gives error number -99999, which"},
+        {"SYSTem:ERRor?", "-100,\"Command error\"\n", "[tr] The error queue of GPIB0::9 did not empty"},
+        {"SYSTem:DATE?", "", "[tr] The reply \"\" from GPIB0::9 is shorter than its line terminator ([tr] LF)."},
+        {"ROUTe:SCAN:SIZE?", "+25\n", "[tr] The reply to \"ROUTe:SCAN:SIZE?\" from GPIB0::9 gives [tr] a scan size of 25"},
+        {"TRIGger:TIMer?", "+1.0E+09\n", "[tr] The replies to \"TRIGger:COUNt?\" (2), \"TRIGger:TIMer?\" (1E+09 s)"},
+        {"DATA:POINTS?", "+41\n", "[tr] The instrument at GPIB0::9 stored 41 readings of 40 expected."},
+        {"DATA:REMove? 1", "\n", "[tr] Reading 1 from GPIB0::9 has 1 field(s)"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.begins);
+        start();
+        platform.messages.clear();
+        backend->replyOverrides[c.command] = c.reply;
+        window->GetReadings->click();
+        ASSERT_FALSE(platform.messages.isEmpty());
+        EXPECT_TRUE(platform.messages.back().startsWith(QString::fromUtf8(c.begins)))
+            << platform.messages.back().toStdString();
+        EXPECT_TRUE(window->ended());
+    }
 }
 
 TEST_F(WindowTest, ASerialReadingWithoutItsCarriageReturnKeepsItsWholeChannel)

@@ -307,7 +307,7 @@ protected:
         backend = std::make_shared<RecordingBackend>(std::make_shared<sim::SimulatedBackend>(instrument));
         readingFaults = std::make_shared<ReadingFaults>(backend);
         window = std::make_unique<VISAComExample>(readingFaults, platform);
-        window->askSaveFileName = [this](const QString &) { return saveAs; };
+        platform.answerSaveFileName = [this](const QString &) { return saveAs; };
         window->load();
     }
 
@@ -955,7 +955,6 @@ TEST_P(RefusedTarget, IsNeverReplaced)
     listMenuEntry("Save Readings...")->trigger();
     window->showReadings();
     ASSERT_NE(window->readingsWindow(), nullptr);
-    window->readingsWindow()->askChartFileName = [this](const QString &) { return saveAs; };
     window->readingsWindow()->saveChartButton()->click();
 
     ASSERT_EQ(platform.messages.size(), 2);
@@ -986,7 +985,7 @@ TEST_F(Readings, SaveChartWritesPngOrSvg)
     for (const char *name : {"chart.png", "chart.svg"}) {
         SCOPED_TRACE(name);
         const QString path = folder.filePath(name);
-        shown->askChartFileName = [&path](const QString &) { return path; };
+        platform.answerSaveFileName = [&path](const QString &) { return path; };
         shown->saveChartButton()->click();
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -1000,6 +999,7 @@ TEST_F(Readings, SaveChartWritesPngOrSvg)
             EXPECT_TRUE(bytes.contains("Channel")) << "the axis title is drawn";
         }
     }
+    EXPECT_EQ(platform.fileQuestions, (QStringList{"Save Chart", "Save Chart"}));
     EXPECT_TRUE(platform.messages.isEmpty()) << platform.messages.join("\n").toStdString();
 }
 

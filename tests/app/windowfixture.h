@@ -29,7 +29,8 @@ inline void PrintTo(const QString &text, std::ostream *out)
     *out << '"' << text.toStdString() << '"';
 }
 
-/// Records message boxes and the end of the program; time is the instrument's virtual time.
+/// Records message boxes, file questions and the end of the program; time is the instrument's
+/// virtual time.
 class RecordingPlatform : public Platform
 {
 public:
@@ -45,6 +46,11 @@ public:
         if (onMessage)
             onMessage(text);
     }
+    QString askSaveFileName(QWidget *, const QString &caption, const QString &suggestedPath, const QString &) override
+    {
+        fileQuestions.append(caption);
+        return answerSaveFileName ? answerSaveFileName(suggestedPath) : QString();
+    }
     void endProgram() override { ++ends; }
     std::chrono::nanoseconds now() const override { return m_clock->now(); }
 
@@ -52,6 +58,9 @@ public:
     QStringList messages;
     int ends = 0;
     std::function<void(const QString &)> onMessage;
+    QStringList fileQuestions; ///< the caption of each file dialog asked for
+    /// Answers a file dialog that offers the path given; none: every question is cancelled.
+    std::function<QString(const QString &suggestedPath)> answerSaveFileName;
 
 private:
     std::shared_ptr<sim::Clock> m_clock;

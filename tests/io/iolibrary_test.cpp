@@ -1,11 +1,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
+
+#include <QCoreApplication>
 
 #include "app/commandline.h"
 #include "app/iolibrary.h"
 #include "app/resourcelisting.h"
+#include "app/routineerror.h"
 #include "fakelibrary.h"
 #include "sim/simulatedbackend.h"
 #include "visa/builtinbackend.h"
@@ -54,7 +58,7 @@ TEST_F(IoLibraryTest, TheCommandLineChoosesTheBackend)
     CommandLine builtin;
     builtin.builtinIo = true;
     CommandLine port;
-    port.ports = {QStringLiteral("ASRL1=/dev/pts/9")};
+    port.ports.set(1, "/dev/pts/9");
     CommandLine named;
     named.visaLibrary = QStringLiteral(FAKEVISA_PATH);
     const Case cases[] = {
@@ -91,7 +95,7 @@ TEST_F(IoLibraryTest, ANamedLibraryThatCannotBeUsedIsAnError)
         CommandLine options;
         options.visaLibrary = QString::fromUtf8(path);
         EXPECT_THAT([&] { makeIoLibrary(options, places); },
-                    ThrowsMessage<std::runtime_error>(AllOf(HasSubstr("--visa-library"), HasSubstr(reason))));
+                    ThrowsMessage<RoutineError>(AllOf(HasSubstr("--visa-library"), HasSubstr(reason))));
     }
 }
 
@@ -140,7 +144,7 @@ TEST_F(IoLibraryTest, TheVariableNamesTheVisaLibraryWhenNoOptionDoes)
     }
     places.visaLibraryVariable = "/nonexistent/libvisa.so";
     EXPECT_THAT([&] { makeIoLibrary({}, places); },
-                ThrowsMessage<std::runtime_error>(AllOf(HasSubstr("QVSCAN_VISA_LIBRARY"), HasSubstr("/nonexistent/libvisa.so"))));
+                ThrowsMessage<RoutineError>(AllOf(HasSubstr("QVSCAN_VISA_LIBRARY"), HasSubstr("/nonexistent/libvisa.so"))));
 }
 
 TEST_F(IoLibraryTest, TheTraceBeginsWithTheLibraryChosen)
@@ -196,7 +200,8 @@ TEST_F(ResourceListingTest, SaysWhichLibraryAndWhyAndWhatIsConnected)
 TEST_F(ResourceListingTest, PortMappingsAreListedAndProbedThroughTheBuiltinIo)
 {
     CommandLine options;
-    options.ports = {QStringLiteral("ASRL3=/dev/ttyUSB0"), QStringLiteral("ASRL1=/nonexistent/tty")};
+    options.ports.set(3, "/dev/ttyUSB0");
+    options.ports.set(1, "/nonexistent/tty");
     options.probe = true;
     const std::string reply = "QVTEK,QV3310,QV26001729,2.04-1.01-1.00\n";
     gpib.get<void (*)(const char *, long)>("fakegpib_queueReply")(reply.data(), long(reply.size()));
@@ -229,6 +234,56 @@ TEST_F(ResourceListingTest, AnIoLibraryThatCannotBeSetUpFailsTheListing)
     CommandLine options;
     options.visaLibrary = QStringLiteral("/nonexistent/libvisa.so");
     EXPECT_THAT(list(options, 1), HasSubstr("none could be set up: --visa-library: cannot load /nonexistent/libvisa.so"));
+}
+
+TEST(CommandLineParse, KeepsTheFaultsAndPortsItParsed)
+{
+    const CommandLineResult simulated = CommandLine::parse(
+        {"qvscan", "--simulate", "--sim-fault", "no-dmm", "--sim-fault", "queued-errors=2,error-on=TRIG:TIM"});
+    ASSERT_TRUE(simulated.options);
+    EXPECT_EQ(simulated.options->simFaults, sim::Faults::parse({"no-dmm", "queued-errors=2", "error-on=TRIG:TIM"}));
+    EXPECT_TRUE(simulated.options->ports.mapped().empty());
+
+    const CommandLineResult ported =
+        CommandLine::parse({"qvscan", "--port", "ASRL3=/dev/ttyUSB0", "--port", "ASRL1::INSTR=/tmp/pty"});
+    ASSERT_TRUE(ported.options);
+    EXPECT_EQ(ported.options->ports.mapped(), (std::map<unsigned, std::string>{{1, "/tmp/pty"}, {3, "/dev/ttyUSB0"}}));
+    EXPECT_EQ(ported.options->simFaults, sim::Faults{});
+}
+
+TEST(CommandLineParse, EndsTheProgramWithAMessageInsteadOfExiting)
+{
+    struct Case
+    {
+        QStringList arguments;
+        int status;
+        const char *begins; ///< the message's start; every message ends with a line feed
+    };
+    const Case cases[] = {
+        {{"--bogus"}, CommandLineResult::kUsageError, "Unknown option 'bogus'."},
+        {{"stray"}, CommandLineResult::kUsageError, "unexpected argument: stray"},
+        {{"--probe"}, CommandLineResult::kUsageError, "--probe needs --list-resources"},
+        {{"--sim-fault", "no-dmm"}, CommandLineResult::kUsageError, "--sim-fault needs --simulate"},
+        {{"--simulate", "--sim-fault", "no-such-fault"}, CommandLineResult::kUsageError, "--sim-fault: "},
+        {{"--port", "COM1=/dev/ttyS0"}, CommandLineResult::kUsageError, "--port: "},
+        {{"--visa-library", "/x.so", "--builtin-io"}, CommandLineResult::kUsageError,
+         "--visa-library cannot be combined with --builtin-io or --port"},
+        {{"--help"}, 0, "Usage: "},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const CommandLineResult result = CommandLine::parse(QStringList{"qvscan"} + c.arguments);
+        EXPECT_FALSE(result.options);
+        EXPECT_EQ(result.exitStatus, c.status);
+        EXPECT_TRUE(result.message.startsWith(QString::fromUtf8(c.begins))) << result.message.toStdString();
+        EXPECT_TRUE(result.message.endsWith(QLatin1Char('\n'))) << result.message.toStdString();
+    }
+    const CommandLineResult help = CommandLine::parse({"qvscan", "--help"});
+    EXPECT_THAT(help.message.toStdString(), AllOf(HasSubstr("--simulate"), HasSubstr("--port <ASRLn=PATH>")));
+    const CommandLineResult version = CommandLine::parse({"qvscan", "--version"});
+    EXPECT_EQ(version.exitStatus, 0);
+    EXPECT_EQ(version.message,
+              QCoreApplication::applicationName() + ' ' + QCoreApplication::applicationVersion() + '\n');
 }
 
 TEST_F(IoLibraryTest, TheBuiltinGpibIoUsesTheGivenLinuxGpib)

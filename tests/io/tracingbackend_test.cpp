@@ -6,6 +6,7 @@
 
 #include "visa/tracingbackend.h"
 #include "visa/visaerror.h"
+#include "visa/visibletext.h"
 
 namespace {
 
@@ -135,13 +136,33 @@ TEST(VisibleText, ShowsControlCharactersAndKeepsTheRest)
     const std::pair<std::string, std::string> cases[] = {
         {"SYST:ERR?", "SYST:ERR?"},
         {"+0,\"No error\"\r\n", "+0,\"No error\"\\r\\n"},
-        {std::string("\x01\t\x7F\xFF", 4), "\\x01\\x09\\x7F\\xFF"},
+        {std::string("\x01\t\x7F\xFF", 4), "\\x01\\t\\x7F\\xFF"},
         {std::string("a\0b", 3), "a\\x00b"},
+        {"\x1B[2J", "\\x1B[2J"},
         {"C:\\dir", "C:\\x5Cdir"}, // a backslash of the text cannot pass for an escape
         {"", ""},
     };
     for (const auto &[text, shown] : cases)
         EXPECT_EQ(visibleText(text), shown) << "for " << shown;
+}
+
+TEST(VisibleText, CutsALongTextAndSaysHowLongItWas)
+{
+    struct Case
+    {
+        std::string text;
+        size_t limit;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"12345", 5, "12345"},
+        {"123456", 5, "12345...(6 bytes)"},
+        {"\r\n\r\n", 2, "\\r\\n...(4 bytes)"}, // the limit counts bytes of the text, not of what shows them
+        {"abc", 0, "...(3 bytes)"},
+        {std::string(5000, '1'), kShowAll, std::string(5000, '1')},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(visibleText(c.text, c.limit), c.shown) << "for " << c.shown.substr(0, 40);
 }
 
 } // namespace
