@@ -88,68 +88,30 @@ std::optional<double> voltageRange(const Call &c, std::size_t i)
     return *std::find_if(kVoltageRanges.begin(), kVoltageRanges.end(), [volts](double range) { return volts <= range; });
 }
 
-std::string unitText(const ChannelConfig &config)
-{
-    switch (config.unit) {
-    case TemperatureUnit::Celsius:
-        return "C";
-    case TemperatureUnit::Fahrenheit:
-        return "F";
-    case TemperatureUnit::Kelvin:
-        return "K";
-    }
-    return "C";
-}
-
-std::string junctionText(const ChannelConfig &config)
-{
-    switch (config.referenceJunction) {
-    case ReferenceJunction::Internal:
-        return "INT";
-    case ReferenceJunction::External:
-        return "EXT";
-    case ReferenceJunction::Fixed:
-        return "FIX";
-    }
-    return "INT";
-}
-
-std::string_view sourceName(TriggerSource source)
-{
-    switch (source) {
-    case TriggerSource::Immediate:
-        return "IMM";
-    case TriggerSource::Timer:
-        return "TIM";
-    case TriggerSource::Bus:
-        return "BUS";
-    case TriggerSource::External:
-        return "EXT";
-    }
-    return "IMM";
-}
+// Each setting's values by name: what its command takes, and (the first name's short form) what
+// its query replies.
+constexpr std::pair<std::string_view, TemperatureUnit> kUnits[] = {
+    {"C", TemperatureUnit::Celsius},    {"CEL", TemperatureUnit::Celsius}, {"F", TemperatureUnit::Fahrenheit},
+    {"FAR", TemperatureUnit::Fahrenheit}, {"K", TemperatureUnit::Kelvin},
+};
+constexpr std::pair<std::string_view, ReferenceJunction> kJunctions[] = {
+    {"INTernal", ReferenceJunction::Internal}, {"EXTernal", ReferenceJunction::External}, {"FIXed", ReferenceJunction::Fixed},
+};
+constexpr std::pair<std::string_view, char> kThermocouples[] = {
+    {"J", 'J'}, {"K", 'K'}, {"T", 'T'}, {"E", 'E'}, {"N", 'N'}, {"R", 'R'}, {"S", 'S'}, {"B", 'B'}, {"DEFault", 'J'},
+};
+constexpr std::pair<std::string_view, TriggerSource> kSources[] = {
+    {"IMMediate", TriggerSource::Immediate}, {"TIMer", TriggerSource::Timer},
+    {"BUS", TriggerSource::Bus},             {"EXTernal", TriggerSource::External},
+};
+constexpr std::pair<std::string_view, bool> kTimeTypes[] = {{"RELative", true}, {"ABSolute", false}};
+constexpr std::pair<std::string_view, Function> kTemperatureFunctions[] = {
+    {"TCouple", Function::Thermocouple}, {"DEFault", Function::Thermocouple},
+};
 
 char thermocoupleType(const Call &c, std::size_t i)
 {
-    if (!c.has(i))
-        return 'J';
-    return c.choice<char>(i, {{"J", 'J'}, {"K", 'K'}, {"T", 'T'}, {"E", 'E'}, {"N", 'N'},
-                              {"R", 'R'}, {"S", 'S'}, {"B", 'B'}, {"DEFault", 'J'}});
-}
-
-std::string thermocoupleText(const ChannelConfig &config)
-{
-    return std::string(1, config.thermocoupleType);
-}
-
-std::string nplcText(const ChannelConfig &config)
-{
-    return scpi::formatNr3(config.nplc);
-}
-
-std::string delayText(const ChannelConfig &config)
-{
-    return scpi::formatNr3(config.delaySeconds);
+    return c.has(i) ? c.choice<char>(i, kThermocouples) : 'J';
 }
 
 std::string configurationText(const ChannelConfig &config)
@@ -159,11 +121,63 @@ std::string configurationText(const ChannelConfig &config)
     return "\"VOLT " + (config.range ? scpi::formatNr3(*config.range) : std::string("AUTO")) + "\"";
 }
 
+/// @brief A setting each channel has: the function whose channels take it (none: every channel),
+/// where it lives, how its command reads it and how its query shows it.
+template<class T>
+struct ChannelSetting
+{
+    std::optional<Function> function;
+    T ChannelConfig::*field;
+    T (*read)(const Call &c);
+    std::string (*show)(T value);
+};
+
+std::string shownNr3(double value)
+{
+    return scpi::formatNr3(value);
+}
+
+constexpr ChannelSetting<TemperatureUnit> kUnitSetting{
+    Function::Thermocouple, &ChannelConfig::unit, [](const Call &c) { return c.choice<TemperatureUnit>(0, kUnits); },
+    [](TemperatureUnit unit) { return scpi::shortMnemonic<TemperatureUnit>(kUnits, unit); }};
+constexpr ChannelSetting<ReferenceJunction> kJunctionSetting{
+    Function::Thermocouple, &ChannelConfig::referenceJunction,
+    [](const Call &c) { return c.choice<ReferenceJunction>(0, kJunctions); },
+    [](ReferenceJunction junction) { return scpi::shortMnemonic<ReferenceJunction>(kJunctions, junction); }};
+constexpr ChannelSetting<char> kThermocoupleSetting{Function::Thermocouple, &ChannelConfig::thermocoupleType,
+                                                    [](const Call &c) { return thermocoupleType(c, 0); },
+                                                    [](char type) { return std::string(1, type); }};
+constexpr ChannelSetting<double> kVoltageNplcSetting{Function::DcVolts, &ChannelConfig::nplc,
+                                                     [](const Call &c) { return c.number(0, kNplcLimits); }, shownNr3};
+constexpr ChannelSetting<double> kTemperatureNplcSetting{Function::Thermocouple, &ChannelConfig::nplc,
+                                                         [](const Call &c) { return c.number(0, kNplcLimits); }, shownNr3};
+constexpr ChannelSetting<double> kDelaySetting{std::nullopt, &ChannelConfig::delaySeconds,
+                                               [](const Call &c) { return c.number(0, kDelayLimits); }, shownNr3};
+
 } // namespace
+
+template<const auto &setting>
+void Qv3310::setChannels(Qv3310 &d, Call &c)
+{
+    const auto channels = d.targets(c);
+    const auto value = setting.read(c);
+    if (setting.function)
+        d.requireFunction(channels, *setting.function);
+    d.requireIdle();
+    for (int number : channels)
+        d.channel(number).*setting.field = value;
+}
+
+template<const auto &setting>
+void Qv3310::showChannels(Qv3310 &d, Call &c)
+{
+    d.replyPerChannel(c, [](const ChannelConfig &config) { return setting.show(config.*setting.field); });
+}
 
 // The command set. One line per header pattern: [optional] nodes, short form in capitals, "?"
 // for the query form; then the most parameters the command takes (a trailing channel list
 // included); then what it does. Handlers read all their parameters before changing anything.
+// A per-channel setting is one line for its command and its query: a ChannelSetting row above.
 const Qv3310::Table &Qv3310::commands()
 {
     static const Table table{
@@ -231,7 +245,7 @@ const Qv3310::Table &Qv3310::commands()
         // Channel configuration
         {"CONFigure:TEMPerature", 5, [](Qv3310 &d, Call &c) {
              const auto channels = d.targets(c);
-             c.choice<Function>(0, {{"TCouple", Function::Thermocouple}, {"DEFault", Function::Thermocouple}});
+             c.choice<Function>(0, kTemperatureFunctions);
              const char type = thermocoupleType(c, 1);
              d.requireIdle();
              for (int number : channels) {
@@ -255,55 +269,11 @@ const Qv3310::Table &Qv3310::commands()
              }
          }},
         {"CONFigure?", 1, [](Qv3310 &d, Call &c) { d.replyPerChannel(c, configurationText); }},
-        {"UNIT:TEMPerature", 2, [](Qv3310 &d, Call &c) {
-             const auto channels = d.targets(c);
-             const auto unit = c.choice<TemperatureUnit>(0, {{"C", TemperatureUnit::Celsius}, {"CEL", TemperatureUnit::Celsius},
-                                                             {"F", TemperatureUnit::Fahrenheit}, {"FAR", TemperatureUnit::Fahrenheit},
-                                                             {"K", TemperatureUnit::Kelvin}});
-             d.requireFunction(channels, Function::Thermocouple);
-             d.requireIdle();
-             for (int number : channels)
-                 d.channel(number).unit = unit;
-         }},
-        {"UNIT:TEMPerature?", 1, [](Qv3310 &d, Call &c) { d.replyPerChannel(c, unitText); }},
-        {"[SENSe:]TEMPerature:TRANsducer:TCouple:RJUNction:TYPE", 2, [](Qv3310 &d, Call &c) {
-             const auto channels = d.targets(c);
-             const auto junction = c.choice<ReferenceJunction>(0, {{"INTernal", ReferenceJunction::Internal},
-                                                                   {"EXTernal", ReferenceJunction::External},
-                                                                   {"FIXed", ReferenceJunction::Fixed}});
-             d.requireFunction(channels, Function::Thermocouple);
-             d.requireIdle();
-             for (int number : channels)
-                 d.channel(number).referenceJunction = junction;
-         }},
-        {"[SENSe:]TEMPerature:TRANsducer:TCouple:RJUNction:TYPE?", 1, [](Qv3310 &d, Call &c) { d.replyPerChannel(c, junctionText); }},
-        {"[SENSe:]TEMPerature:TRANsducer:TCouple:TYPE", 2, [](Qv3310 &d, Call &c) {
-             const auto channels = d.targets(c);
-             const char type = thermocoupleType(c, 0);
-             d.requireFunction(channels, Function::Thermocouple);
-             d.requireIdle();
-             for (int number : channels)
-                 d.channel(number).thermocoupleType = type;
-         }},
-        {"[SENSe:]TEMPerature:TRANsducer:TCouple:TYPE?", 1, [](Qv3310 &d, Call &c) { d.replyPerChannel(c, thermocoupleText); }},
-        {"[SENSe:]VOLTage[:DC]:NPLCycles", 2, [](Qv3310 &d, Call &c) {
-             const auto channels = d.targets(c);
-             const double nplc = c.number(0, kNplcLimits);
-             d.requireFunction(channels, Function::DcVolts);
-             d.requireIdle();
-             for (int number : channels)
-                 d.channel(number).nplc = nplc;
-         }},
-        {"[SENSe:]TEMPerature:NPLCycles", 2, [](Qv3310 &d, Call &c) {
-             const auto channels = d.targets(c);
-             const double nplc = c.number(0, kNplcLimits);
-             d.requireFunction(channels, Function::Thermocouple);
-             d.requireIdle();
-             for (int number : channels)
-                 d.channel(number).nplc = nplc;
-         }},
-        {"[SENSe:]VOLTage[:DC]:NPLCycles?", 1, [](Qv3310 &d, Call &c) { d.replyPerChannel(c, nplcText); }},
-        {"[SENSe:]TEMPerature:NPLCycles?", 1, [](Qv3310 &d, Call &c) { d.replyPerChannel(c, nplcText); }},
+        {"UNIT:TEMPerature", 2, setChannels<kUnitSetting>, 1, showChannels<kUnitSetting>},
+        {"[SENSe:]TEMPerature:TRANsducer:TCouple:RJUNction:TYPE", 2, setChannels<kJunctionSetting>, 1, showChannels<kJunctionSetting>},
+        {"[SENSe:]TEMPerature:TRANsducer:TCouple:TYPE", 2, setChannels<kThermocoupleSetting>, 1, showChannels<kThermocoupleSetting>},
+        {"[SENSe:]VOLTage[:DC]:NPLCycles", 2, setChannels<kVoltageNplcSetting>, 1, showChannels<kVoltageNplcSetting>},
+        {"[SENSe:]TEMPerature:NPLCycles", 2, setChannels<kTemperatureNplcSetting>, 1, showChannels<kTemperatureNplcSetting>},
 
         // Scan list and channel delay
         {"ROUTe:SCAN", 1, [](Qv3310 &d, Call &c) {
@@ -316,14 +286,7 @@ const Qv3310::Table &Qv3310::commands()
          }},
         {"ROUTe:SCAN?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatChannelList(d.m_settings.scanList)); }},
         {"ROUTe:SCAN:SIZE?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatNr1(static_cast<long long>(d.m_settings.scanList.size()))); }},
-        {"ROUTe:CHANnel:DELay", 2, [](Qv3310 &d, Call &c) {
-             const auto channels = d.targets(c);
-             const double seconds = c.number(0, kDelayLimits);
-             d.requireIdle();
-             for (int number : channels)
-                 d.channel(number).delaySeconds = seconds;
-         }},
-        {"ROUTe:CHANnel:DELay?", 1, [](Qv3310 &d, Call &c) { d.replyPerChannel(c, delayText); }},
+        {"ROUTe:CHANnel:DELay", 2, setChannels<kDelaySetting>, 1, showChannels<kDelaySetting>},
 
         // Trigger
         {"TRIGger:COUNt", 1, [](Qv3310 &d, Call &c) {
@@ -333,14 +296,11 @@ const Qv3310::Table &Qv3310::commands()
          }},
         {"TRIGger:COUNt?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatNr3(d.m_settings.triggerCount)); }},
         {"TRIGger:SOURce", 1, [](Qv3310 &d, Call &c) {
-             const auto source = c.choice<TriggerSource>(0, {{"IMMediate", TriggerSource::Immediate},
-                                                            {"TIMer", TriggerSource::Timer},
-                                                            {"BUS", TriggerSource::Bus},
-                                                            {"EXTernal", TriggerSource::External}});
+             const auto source = c.choice<TriggerSource>(0, kSources);
              d.requireIdle();
              d.m_settings.triggerSource = source;
          }},
-        {"TRIGger:SOURce?", 0, [](Qv3310 &d, Call &c) { c.reply(std::string(sourceName(d.m_settings.triggerSource))); }},
+        {"TRIGger:SOURce?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::shortMnemonic<TriggerSource>(kSources, d.m_settings.triggerSource)); }},
         {"TRIGger:TIMer", 1, [](Qv3310 &d, Call &c) {
              const double seconds = c.number(0, kTimerLimits);
              d.requireIdle();
@@ -352,9 +312,9 @@ const Qv3310::Table &Qv3310::commands()
         {"FORMat:READing:TIME", 1, [](Qv3310 &d, Call &c) { d.m_settings.timeStamps = c.boolean(0); }},
         {"FORMat:READing:TIME?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatBool(d.m_settings.timeStamps)); }},
         {"FORMat:READing:TIME:TYPE", 1, [](Qv3310 &d, Call &c) {
-             d.m_settings.relativeTime = c.choice<bool>(0, {{"RELative", true}, {"ABSolute", false}});
+             d.m_settings.relativeTime = c.choice<bool>(0, kTimeTypes);
          }},
-        {"FORMat:READing:TIME:TYPE?", 0, [](Qv3310 &d, Call &c) { c.reply(d.m_settings.relativeTime ? "REL" : "ABS"); }},
+        {"FORMat:READing:TIME:TYPE?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::shortMnemonic<bool>(kTimeTypes, d.m_settings.relativeTime)); }},
         {"FORMat:READing:CHANnel", 1, [](Qv3310 &d, Call &c) { d.m_settings.channelNumbers = c.boolean(0); }},
         {"FORMat:READing:CHANnel?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatBool(d.m_settings.channelNumbers)); }},
 

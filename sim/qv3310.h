@@ -125,6 +125,11 @@ private:
     /// The channel list that ends @p c, or the scan list when it has none; every channel checked.
     std::vector<int> targets(scpi::Call &c) const;
     void requireFunction(const std::vector<int> &channels, Function function) const;
+    /// A per-channel setting's command and query, from its row (see ChannelSetting).
+    template<const auto &setting>
+    static void setChannels(Qv3310 &d, scpi::Call &c);
+    template<const auto &setting>
+    static void showChannels(Qv3310 &d, scpi::Call &c);
     /// Replies with one text per target channel of @p c, comma-separated.
     void replyPerChannel(scpi::Call &c, std::string (*text)(const ChannelConfig &)) const;
     ChannelConfig &channel(int number);

@@ -95,7 +95,6 @@ public:
     bool trigger(Clock::Duration now);
 
     bool finished() const { return m_finished; }
-    Clock::Duration start() const { return m_start; }
 
     /// When the last reading is (or was) stored; empty when that depends on a trigger to come or
     /// never happens.

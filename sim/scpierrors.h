@@ -71,7 +71,6 @@ public:
     static constexpr std::size_t kMaxTextLength = 255;
 
     void push(int code, std::string_view info = {});
-    void push(const Error &error) { push(error.code(), error.info()); }
 
     /// Removes the oldest entry and formats it: `-113,"Undefined header"`; `+0,"No error"` when empty.
     std::string next();

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <functional>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -56,6 +58,24 @@ private:
 
 /// Reads NRf text (NR1, NR2 or NR3) as a whole; empty when it is not exactly a number.
 std::optional<double> parseNumber(std::string_view text);
+
+/// The short form of the first of @p mnemonics that stands for @p value, as a query replies it:
+/// "TIM" for {"TIMer", Timer}; empty when none does.
+template<class T>
+std::string shortMnemonic(std::span<const std::pair<std::string_view, T>> mnemonics, T value)
+{
+    for (const auto &[mnemonic, meaning] : mnemonics) {
+        if (meaning == value) {
+            std::string form;
+            for (const char c : mnemonic) {
+                if (!(c >= 'a' && c <= 'z'))
+                    form += c;
+            }
+            return form;
+        }
+    }
+    return {};
+}
 
 /// @brief A header pattern as instrument manuals write it: "[SENSe:]VOLTage[:DC]:NPLCycles?".
 ///
@@ -125,9 +145,10 @@ public:
     /// without expanding the rest of the list.
     std::vector<int> channelList(std::size_t i, int lowest = 0, int highest = kMaxChannel) const;
 
-    /// Character data matched against mixed-case mnemonics: c.choice(0, {{"IMMediate", Imm}, ...}).
+    /// Character data matched against mixed-case mnemonics: c.choice(0, kSources) with
+    /// kSources = {{"IMMediate", Imm}, ...}.
     template<class T>
-    T choice(std::size_t i, std::initializer_list<std::pair<std::string_view, T>> choices) const
+    T choice(std::size_t i, std::span<const std::pair<std::string_view, T>> choices) const
     {
         const std::string &word = characterData(i);
         for (const auto &[mnemonic, value] : choices) {
@@ -135,6 +156,11 @@ public:
                 return value;
         }
         throw Error(err::kIllegalParameterValue, word);
+    }
+    template<class T>
+    T choice(std::size_t i, std::initializer_list<std::pair<std::string_view, T>> choices) const
+    {
+        return choice(i, std::span(choices.begin(), choices.size()));
     }
 
     /// When the last parameter is a channel list, removes it and returns its channels, checked
@@ -170,17 +196,23 @@ public:
         std::string_view pattern;
         std::size_t maxParameters = 0;
         Handler handler = nullptr;
+        /// A setting's query, when the same row declares it: the pattern with "?" appended.
+        std::size_t queryMaxParameters = 0;
+        Handler query = nullptr;
     };
 
     CommandTable(std::initializer_list<Entry> entries)
     {
-        m_entries.reserve(entries.size());
+        // Reserved in full: a query's pattern is a view of its HeaderPattern's text, which must
+        // not move.
+        m_entries.reserve(entries.size() + static_cast<std::size_t>(std::count_if(
+                                               entries.begin(), entries.end(), [](const Entry &e) { return e.query; })));
         for (const Entry &entry : entries) {
-            m_entries.emplace_back(HeaderPattern(entry.pattern), entry);
-            for (const std::string &first : m_entries.back().first.firstNodes()) {
-                std::vector<std::size_t> &bucket = m_buckets[bucketOf(first)];
-                if (bucket.empty() || bucket.back() != m_entries.size() - 1)
-                    bucket.push_back(m_entries.size() - 1);
+            add(HeaderPattern(entry.pattern), {entry.pattern, entry.maxParameters, entry.handler});
+            if (entry.query) {
+                HeaderPattern query(std::string(entry.pattern) + "?");
+                add(std::move(query), {{}, entry.queryMaxParameters, entry.query});
+                m_entries.back().second.pattern = m_entries.back().first.text();
             }
         }
     }
@@ -201,6 +233,16 @@ public:
 
 private:
     static constexpr std::size_t kBuckets = 256;
+
+    void add(HeaderPattern pattern, const Entry &entry)
+    {
+        m_entries.emplace_back(std::move(pattern), entry);
+        for (const std::string &first : m_entries.back().first.firstNodes()) {
+            std::vector<std::size_t> &bucket = m_buckets[bucketOf(first)];
+            if (bucket.empty() || bucket.back() != m_entries.size() - 1)
+                bucket.push_back(m_entries.size() - 1);
+        }
+    }
 
     static std::size_t bucketOf(std::string_view node) { return std::hash<std::string_view>{}(node) % kBuckets; }
 

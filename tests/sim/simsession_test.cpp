@@ -283,41 +283,20 @@ TEST(SimulatedBackend, StopAnsweringMakesReadsTimeOut)
     EXPECT_THROW(session->Read(), visa::VisaError);
 }
 
-// The whole dialogue of a measurement over a serial line, through the I/O library, on a virtual
-// clock: the poll loop advances the clock instead of spinning.
-TEST(SimulatedBackend, FullMeasurementDialogueOverSerial)
+// What only the session carries: over a serial line, through the I/O library, replies end with
+// CR LF, a run's polls spend bus time so the scan completes on the virtual clock rather than the
+// loop spinning, and closing ends the session. The program's own dialogue is checked by the
+// window's full run over serial.
+TEST(SimulatedBackend, SerialRunCompletesOnTheVirtualClock)
 {
     Bench bench;
     visa::ResourceManager rm(std::make_shared<SimulatedBackend>(bench.instrument.qv));
     visa::FormattedIO488 instr;
     instr.IO = rm.Open("ASRL1::INSTR", -1, -1, kSerialOptions);
 
-    instr.WriteString("SYSTem:REMote");
     instr.WriteString("*IDN?");
-    const std::string id = instr.ReadString();
-    EXPECT_NE(id.find("QV3310"), std::string::npos);
-    EXPECT_TRUE(id.ends_with("\r\n"));
-    instr.WriteString("*RST;*OPC?");
-    EXPECT_EQ(instr.ReadNumber(visa::ASCIIType_I2), 1);
-    instr.IO->Clear();
-    for (const std::string &command : programConfiguration())
-        instr.WriteString(command);
-    instr.WriteString("ROUTe:SCAN:SIZE?");
-    const double scanSize = instr.ReadNumber(visa::ASCIIType_I2);
-    instr.WriteString("TRIGger:COUNt?");
-    const double trigCount = instr.ReadNumber(visa::ASCIIType_I2);
-    instr.WriteString("ROUTe:CHANnel:DELay? (@101)");
-    EXPECT_EQ(instr.ReadNumber(visa::ASCIIType_I2), 0); // 0.25 as a 16-bit integer
-    instr.WriteString("TRIGger:TIMer?");
-    EXPECT_EQ(instr.ReadNumber(visa::ASCIIType_I2), 10);
-    EXPECT_EQ(scanSize, 20);
-    EXPECT_EQ(trigCount, 2);
-
-    instr.WriteString("INITiate");
-    instr.WriteString("SYSTem:DATE?");
-    EXPECT_EQ(instr.ReadString().size(), 12U); // yyyy,mm,dd CR LF
-    instr.WriteString("SYSTem:TIME?");
-    EXPECT_EQ(instr.ReadString().size(), 14U); // hh,mm,ss.sss CR LF
+    EXPECT_TRUE(instr.ReadString().ends_with("\r\n"));
+    instr.WriteString("ROUTe:SCAN (@101:120);:TRIGger:COUNt 2;SOURce TIMer;TIMer 10;:INITiate");
     int polls = 0;
     for (;; ++polls) {
         ASSERT_LT(polls, 100000) << "the scan never filled up";
@@ -325,15 +304,11 @@ TEST(SimulatedBackend, FullMeasurementDialogueOverSerial)
         if (instr.ReadNumber(visa::ASCIIType_I4) == 40)
             break;
     }
-    EXPECT_GE(bench.now(), 15400ms);
-    EXPECT_LT(bench.now(), 15500ms);
+    // The second pass starts 10 s after the first; each of its 20 readings takes 20 ms.
+    EXPECT_GE(bench.now(), 10400ms);
+    EXPECT_LT(bench.now(), 10500ms);
+    EXPECT_GT(polls, 100);
 
-    for (int n = 0; n < 40; ++n) {
-        instr.WriteString("DATA:REMove? 1");
-        const std::vector<std::string> record = instr.ReadList(visa::ASCIIType_BSTR, ",");
-        ASSERT_EQ(record.size(), 3U);
-        EXPECT_EQ(record[2], std::to_string(101 + n % 20) + "\r"); // the CR stays on the last field
-    }
     instr.WriteString("SYSTem:ERRor?");
     EXPECT_EQ(instr.ReadString(), "+0,\"No error\"\r\n");
     instr.IO->Close();
