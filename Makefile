@@ -33,22 +33,22 @@ run: build
 # when one failed.
 test: deps
 	@mkdir -p $(BUILD) && rm -f $(TEST_TIMES)
-	@$(MAKE) --no-print-directory test-stages STAGE_TIMES=$(TEST_TIMES); status=$$?; \
+	@start=$$(date +%s); $(MAKE) --no-print-directory test-stages STAGE_TIMES=$(TEST_TIMES); status=$$?; \
 		echo "== time of each stage"; \
 		awk -F '\t' '{ printf "%-16s %5d s  %s\n", $$1, $$2, $$3; t += $$2 } \
-			END { printf "%-16s %5d s\n", "total", t }' $(TEST_TIMES); \
+			END { printf "%-16s %5d s\n", "stages", t }' $(TEST_TIMES); \
+		printf '%-16s %5d s\n' "make test" $$(($$(date +%s) - start)); \
 		exit $$status
 
 test-stages: test-plain test-sanitizers fuzz
 
 test-plain: deps
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) $(TEST_FLAGS)
-	$(STAGE) "plain build" cmake --build $(BUILD) -j $(JOBS)
+	$(STAGE) "plain build" sh -c 'cmake -S . -B $(BUILD) $(CMAKE_FLAGS) $(TEST_FLAGS) && cmake --build $(BUILD) -j $(JOBS)'
 	$(STAGE) "plain tests" ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 test-sanitizers: deps
-	cmake -S . -B $(SANITIZE_BUILD) $(SANITIZE_FLAGS) $(TEST_FLAGS)
-	$(STAGE) "sanitizer build" cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	$(STAGE) "sanitizer build" sh -c 'cmake -S . -B $(SANITIZE_BUILD) $(SANITIZE_FLAGS) $(TEST_FLAGS) && \
+		cmake --build $(SANITIZE_BUILD) -j $(JOBS)'
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		$(STAGE) "sanitizer tests" ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
 
