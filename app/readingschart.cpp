@@ -126,8 +126,9 @@ void ReadingsChart::rebuild()
         chart->addSeries(series);
         series->attachAxis(m_channelAxis);
         series->attachAxis(key.second == 0 ? m_temperatureAxis : m_voltageAxis);
+        // An init-capture: clang before 16 cannot capture a structured binding itself.
         connect(series, &QXYSeries::hovered, this,
-                [this, series](const QPointF &point, bool state) { hovered(series, point, state); });
+                [this, series = series](const QPointF &point, bool state) { hovered(series, point, state); });
         m_series.append(series);
     }
     if (lowC <= highC)

@@ -29,7 +29,9 @@ namespace {
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 
+/// For a program to start, answer or end on a signal.
 constexpr int kStartLimitMs = 10'000;
+/// For a whole run of qvscan: on a loaded machine a sanitized run can stall for seconds.
 constexpr int kRunLimitMs = 120'000;
 /// The instrument's clock in these tests: a fifteen-second scan in 0.15 s, at the line's pace.
 const QStringList kFastClock{QStringLiteral("--time-scale"), QStringLiteral("100")};
@@ -254,7 +256,7 @@ TEST(EndToEnd, TheCommandLineWorksWithoutADisplay)
             environment.remove(QString::fromLatin1(name));
         qvscan.setProcessEnvironment(environment);
         qvscan.start(QStringLiteral(QVSCAN_PATH), c.arguments);
-        ASSERT_TRUE(qvscan.waitForFinished(kStartLimitMs));
+        ASSERT_TRUE(qvscan.waitForFinished(kRunLimitMs));
         EXPECT_EQ(qvscan.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(qvscan.exitCode(), c.exitCode);
         const std::string output = (qvscan.readAllStandardOutput() + qvscan.readAllStandardError()).toStdString();
@@ -275,7 +277,7 @@ TEST(EndToEnd, ABatchRunWithoutADesktopSessionWritesOnlyItsOwnMessagesToStandard
     qvscan.start(QStringLiteral(QVSCAN_PATH),
                  {QStringLiteral("--simulate"), QStringLiteral("--batch"), QStringLiteral("--sim-fault"),
                   QStringLiteral("wrong-model")});
-    ASSERT_TRUE(qvscan.waitForFinished(kStartLimitMs));
+    ASSERT_TRUE(qvscan.waitForFinished(kRunLimitMs));
     EXPECT_EQ(qvscan.exitCode(), 1);
     EXPECT_EQ(qvscan.readAllStandardError().toStdString(), "Wrong instrument addressed!\n");
     // Whatever the run made in the temporary folder went with it.

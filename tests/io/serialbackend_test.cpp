@@ -273,7 +273,8 @@ TEST(SerialPortMapTest, EntriesAreParsedStrictly)
         {"../ASRL1=/dev/x", "not a valid resource name"},
     };
     for (const auto &[entry, reason] : bad)
-        EXPECT_THAT([&] { SerialPortMap::parseEntry(entry); }, ThrowsMessage<std::invalid_argument>(HasSubstr(reason)))
+        EXPECT_THAT(([&, entry = entry] { SerialPortMap::parseEntry(entry); }),
+                    ThrowsMessage<std::invalid_argument>(HasSubstr(reason)))
             << entry;
 }
 

@@ -115,6 +115,18 @@ TEST_F(ProgramScan, RemovingSeveralJoinsTheirRecords)
     EXPECT_EQ(points(), 37); // a refused removal removes nothing
 }
 
+/// A scan of 400 passes, long enough for the memory to wrap many times over.
+ScanRun::Options longScan(TriggerSource source, Clock::Duration timer, bool neverCompletes, bool extraReading)
+{
+    ScanRun::Options options;
+    options.passes = 400;
+    options.source = source;
+    options.timer = timer;
+    options.neverCompletes = neverCompletes;
+    options.extraReading = extraReading;
+    return options;
+}
+
 TEST(ScanRecords, FormatSettingsChooseTheFields)
 {
     const std::string value = R"([+-]\d\.\d{8}E[+-]\d{2})";
@@ -260,12 +272,7 @@ TEST(ScanMemory, ReadingsThatWouldBeOverwrittenAtOnceAreNotMadeAndNothingElseCha
             config.delaySeconds = 0.01 * k;
             steps.push_back({101 + k, config});
         }
-        ScanRun::Options options;
-        options.passes = 400;
-        options.source = c.source;
-        options.timer = c.timer;
-        options.neverCompletes = c.neverCompletes;
-        options.extraReading = c.extraReading;
+        const ScanRun::Options options = longScan(c.source, c.timer, c.neverCompletes, c.extraReading);
         ScanRun whole(steps, options, 1s);
         ScanRun kept = whole;
         std::deque<Reading> all;
@@ -324,12 +331,7 @@ TEST(ScanMemory, SpansOfTheTimelineHoldTheSameReadingsAsStoringEachOne)
             config.function = k % 2 == 0 ? Function::DcVolts : Function::Thermocouple;
             steps.push_back({101 + static_cast<int>(k), config});
         }
-        ScanRun::Options options;
-        options.passes = 400;
-        options.source = c.source;
-        options.timer = c.timer;
-        options.neverCompletes = c.neverCompletes;
-        options.extraReading = c.extraReading;
+        const ScanRun::Options options = longScan(c.source, c.timer, c.neverCompletes, c.extraReading);
         ScanRun each(steps, options, 1s);
         ScanRun spans = each;
         std::deque<Reading> expected;

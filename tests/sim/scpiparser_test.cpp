@@ -188,7 +188,7 @@ TEST(Parameters, NumbersTakeMinMaxDefAndCheckTheirRange)
         {"(@101)", err::kDataType}, {"\"7\"", err::kDataType},
     };
     for (const auto &[text, code] : failures)
-        EXPECT_EQ(errorOf([&] { callWith(text).number(0, limits); }), code) << text;
+        EXPECT_EQ(errorOf([&, text = text] { callWith(text).number(0, limits); }), code) << text;
     EXPECT_EQ(errorOf([&] { callWith("1").number(1, limits); }), err::kMissingParameter);
 }
 
@@ -226,7 +226,7 @@ TEST(Parameters, ChannelListsExpandRangesInOrder)
         {"(@1:99999)", err::kInvalidExpression}, {"101", err::kDataType}, {"(101)", err::kDataType},
     };
     for (const auto &[text, code] : failures)
-        EXPECT_EQ(errorOf([&] { callWith(text).channelList(0); }), code) << text;
+        EXPECT_EQ(errorOf([&, text = text] { callWith(text).channelList(0); }), code) << text;
 }
 
 TEST(Parameters, ChannelListsNameTheFirstChannelOutsideTheRangeGiven)
