@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "check.h"
-#include "scripted.h"
+#include "support/scriptedsession.h"
 #include "visa/formattedio.h"
 #include "visa/visaerror.h"
 
@@ -46,14 +46,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const bool asIntegers = (control & 0x80) != 0;
     const visa::ASCIIType type = asIntegers ? visa::ASCIIType_I4 : visa::ASCIIType_BSTR;
 
+    // One reply per query, as an instrument gives; a second read times out.
+    support::Script script;
+    script.replies.push_back(reply);
     visa::FormattedIO488 io;
-    io.IO = std::make_unique<fuzz::ScriptedSession>(reply);
+    io.IO = std::make_unique<support::ScriptedSession>(script);
     std::vector<std::string> fields;
     try {
         fields = mode == 0 ? io.ReadList() : io.ReadList(type, separator);
     } catch (const visa::VisaError &e) {
         FUZZ_CHECK(asIntegers && mode != 0, std::string("refused a text list: ") + e.what());
-        FUZZ_CHECK(e.resource() == fuzz::ScriptedSession::kName, "the failure names another resource: " + e.resource());
+        FUZZ_CHECK(e.resource() == support::ScriptedSession::kName, "the failure names another resource: " + e.resource());
         return 0;
     } catch (const std::exception &e) {
         FUZZ_CHECK(false, std::string("threw something else than VisaError: ") + e.what());

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "check.h"
-#include "scripted.h"
+#include "support/scriptedsession.h"
 #include "visa/formattedio.h"
 #include "visa/numberparse.h"
 #include "visa/visaerror.h"
@@ -46,8 +46,11 @@ std::optional<double> expected(const std::optional<double> &number, visa::ASCIIT
 
 void readAs(const std::string &reply, visa::ASCIIType type, bool flushToEND)
 {
+    // One reply per query, as an instrument gives; a second read times out.
+    support::Script script;
+    script.replies.push_back(reply);
     visa::FormattedIO488 io;
-    io.IO = std::make_unique<fuzz::ScriptedSession>(reply);
+    io.IO = std::make_unique<support::ScriptedSession>(script);
     io.WriteString("MEAS?");
     const std::optional<double> want = expected(visa::leadingNumber(reply), type);
     const std::string what = "type " + std::to_string(int(type)) + ", reply " + fuzz::shown(reply);
@@ -64,7 +67,7 @@ void readAs(const std::string &reply, visa::ASCIIType type, bool flushToEND)
         FUZZ_CHECK(!want.has_value(), std::string("refused a good reply: ") + e.what() + " for " + what);
         FUZZ_CHECK(e.operation().starts_with("ReadNumber") && e.operation().find("MEAS?") != std::string::npos,
                    "the failure names another operation: " + e.operation());
-        FUZZ_CHECK(e.resource() == fuzz::ScriptedSession::kName, "the failure names another resource: " + e.resource());
+        FUZZ_CHECK(e.resource() == support::ScriptedSession::kName, "the failure names another resource: " + e.resource());
     } catch (const std::exception &e) {
         FUZZ_CHECK(false, std::string("threw something else than VisaError: ") + e.what() + " for " + what);
     } catch (...) {

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "check.h"
-#include "scripted.h"
+#include "support/scriptedsession.h"
 #include "visa/resourcemanager.h"
 #include "visa/resourcename.h"
 #include "visa/sessionoptions.h"
@@ -36,11 +36,14 @@ public:
     {
         opened = name;
         this->options = options;
-        return std::make_unique<fuzz::ScriptedSession>("");
+        return std::make_unique<support::ScriptedSession>(m_script);
     }
 
     std::optional<ResourceName> opened;
     std::optional<visa::SessionOptions> options;
+
+private:
+    support::Script m_script;
 };
 
 } // namespace

@@ -14,7 +14,8 @@
 
 #include "app/readingsexport.h"
 #include "csvrecords.h"
-#include "windowfixture.h"
+#include "support/windowfixture.h"
+#include "support/printto.h"
 
 namespace {
 
@@ -205,13 +206,7 @@ protected:
     QTemporaryDir folder;
 };
 
-/// Test parameters print as their names.
-template <typename Case>
-    requires requires(const Case &c) { c.name; }
-void PrintTo(const Case &c, std::ostream *out)
-{
-    *out << c.name;
-}
+using support::PrintTo;
 
 struct MenuState
 {

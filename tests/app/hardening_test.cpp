@@ -8,7 +8,8 @@
 
 #include <string_view>
 
-#include "windowfixture.h"
+#include "support/windowfixture.h"
+#include "support/printto.h"
 
 namespace {
 
@@ -21,10 +22,7 @@ struct AddressCase
 };
 
 // Test names show the case, not its bytes.
-void PrintTo(const AddressCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
+using support::PrintTo;
 
 class TypedAddress : public WindowTest, public ::testing::WithParamInterface<AddressCase>
 {
@@ -83,10 +81,6 @@ struct ReplyCase
 };
 
 // Test names show the case, not its bytes.
-void PrintTo(const ReplyCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 class FaultyReply : public WindowTest, public ::testing::WithParamInterface<ReplyCase>
 {

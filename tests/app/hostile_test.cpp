@@ -23,7 +23,8 @@
 #include <unistd.h>
 
 #include "app/batch.h"
-#include "windowfixture.h"
+#include "support/windowfixture.h"
+#include "support/printto.h"
 
 namespace {
 
@@ -46,10 +47,7 @@ struct HostileCase
 };
 
 // Test names show the case, not its bytes.
-void PrintTo(const HostileCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
+using support::PrintTo;
 
 class HostileInstrument : public WindowTest, public ::testing::WithParamInterface<HostileCase>
 {
@@ -278,11 +276,6 @@ struct Phase
     bool selected = false; ///< the session was selected before the click
 };
 
-void PrintTo(const Phase &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
 class InputDuringARun : public WindowTest, public ::testing::WithParamInterface<Phase>
 {
 protected:
@@ -386,11 +379,6 @@ struct BoxCase
     const char *name;
     int errors; ///< boxes the text repeats, as the error check builds it
 };
-
-void PrintTo(const BoxCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 class MessageBox : public ::testing::TestWithParam<BoxCase>
 {

@@ -44,7 +44,8 @@
 #include "app/readingswindow.h"
 #include "visa/visaerror.h"
 #include "csvrecords.h"
-#include "windowfixture.h"
+#include "support/windowfixture.h"
+#include "support/printto.h"
 
 namespace {
 
@@ -62,10 +63,7 @@ struct ValueCase
     bool plotted;
 };
 
-void PrintTo(const ValueCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
+using support::PrintTo;
 
 class ValueField : public ::testing::TestWithParam<ValueCase>
 {
@@ -498,11 +496,6 @@ struct CopyCase
     std::vector<std::vector<int>> expected; ///< per line: the source row, then -1 for an empty field or a column
 };
 
-void PrintTo(const CopyCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
 class CopyReadings : public Readings, public ::testing::WithParamInterface<CopyCase>
 {
 };
@@ -632,11 +625,6 @@ struct WayOut
     int failAt;
     bool ends;
 };
-
-void PrintTo(const WayOut &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 class RunEnd : public Readings, public ::testing::WithParamInterface<WayOut>
 {
@@ -929,11 +917,6 @@ struct Refused
     const char *name;
     enum { Fifo, Folder, LinkToFifo } kind;
 };
-
-void PrintTo(const Refused &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 class RefusedTarget : public Readings, public ::testing::WithParamInterface<Refused>
 {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/faults.h"
+#include "support/failure.h"
 
 namespace sim {
 namespace {
@@ -62,12 +63,8 @@ TEST(Faults, RefusesUnknownNamesAndBadValuesNamingThem)
         {"error-on=TRIG:TIM/x", "error-on"},
     };
     for (const auto &[item, named] : bad) {
-        try {
-            Faults::parse({item});
-            ADD_FAILURE() << item << " was accepted";
-        } catch (const std::invalid_argument &e) {
-            EXPECT_NE(std::string(e.what()).find(named), std::string::npos) << e.what();
-        }
+        EXPECT_THAT([item = item] { Faults::parse({item}); }, support::FailsSaying<std::invalid_argument>({named}))
+            << item;
     }
 }
 
@@ -108,12 +105,8 @@ TEST(Faults, AServerOfTheInstrumentRefusesWhatOnlyTheBuiltInSimulatorDoes)
         EXPECT_EQ(Faults::help(true).find("  " + kind.usage() + " "), std::string::npos);
         EXPECT_NE(Faults::help().find("  " + kind.usage() + " "), std::string::npos);
     }
-    try {
-        Faults::parse({"no-dmm,absent"}, true);
-        ADD_FAILURE() << "absent was accepted";
-    } catch (const std::invalid_argument &e) {
-        EXPECT_NE(std::string(e.what()).find("\"absent\""), std::string::npos) << e.what();
-    }
+    EXPECT_THAT([] { Faults::parse({"no-dmm,absent"}, true); },
+                support::FailsSaying<std::invalid_argument>({"\"absent\""}));
     EXPECT_EQ(Faults::parse({"no-dmm"}, true).noDmm, true);
 }
 

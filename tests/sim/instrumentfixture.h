@@ -12,6 +12,7 @@
 #include "sim/clock.h"
 #include "sim/faults.h"
 #include "sim/qv3310.h"
+#include "support/scancommands.h"
 
 namespace sim::test {
 
@@ -64,31 +65,10 @@ public:
     std::shared_ptr<MessageLog> log;
 };
 
-/// The thirteen configuration commands of the program's scan, as it sends them.
-inline const std::vector<std::string> &programConfiguration()
-{
-    static const std::vector<std::string> commands{
-        "CONFigure:TEMPerature TCouple, J, (@101:110)",
-        "UNIT:TEMPerature C, (@101:110)",
-        "SENSe:TEMPerature:TRANSducer:TCouple:RJUNction:TYPE INTernal, (@101:110)",
-        "CONFigure:VOLTage:DC 10, (@111:120)",
-        "SENSe:VOLTage:NPLC 1,(@111:120)",
-        "ROUTe:SCAN (@101:120)",
-        "ROUTe:CHANnel:DELay 0.25, (@101:120)",
-        "TRIGger:COUNt 2",
-        "TRIGger:SOURce TIMer",
-        "TRIGger:TIMer 10",
-        "FORMat:READing:TIME:TYPE RELative",
-        "FORMat:READing:TIME ON",
-        "FORMat:READing:CHANnel ON",
-    };
-    return commands;
-}
-
 inline void configureProgramScan(Instrument &instrument)
 {
     instrument.send("*RST");
-    for (const std::string &command : programConfiguration())
+    for (const std::string &command : support::scanConfiguration())
         instrument.send(command);
 }
 

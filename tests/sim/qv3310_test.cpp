@@ -249,7 +249,7 @@ TEST(Qv3310, ProgramConfigurationReadsBack)
     Instrument i;
     EXPECT_EQ(i.query("*RST;*OPC?"), "1");
     i.qv->deviceClear();
-    for (const std::string &command : programConfiguration())
+    for (const std::string &command : support::scanConfiguration())
         i.send(command);
     EXPECT_EQ(i.errors(), std::vector<int>{});
 

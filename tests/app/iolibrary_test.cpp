@@ -10,7 +10,7 @@
 #include "app/iolibrary.h"
 #include "app/resourcelisting.h"
 #include "app/routineerror.h"
-#include "fakelibrary.h"
+#include "support/fakelibrary.h"
 #include "sim/simulatedbackend.h"
 #include "visa/builtinbackend.h"
 #include "visa/systemvisa.h"

@@ -17,6 +17,7 @@
 #include "readloopcases.h"
 #include "visa/serialbackend.h"
 #include "visa/visaerror.h"
+#include "support/serialoptions.h"
 
 namespace {
 
@@ -25,10 +26,7 @@ using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::ThrowsMessage;
 
-constexpr const char *kSerialOptions =
-    "Timeout = 10000 ; SendEndEnabled = TRUE ; TerminationCharacter = 10 ; TerminationCharacterEnabled = TRUE ; "
-    "BaudRate = 115200 ; DataBits = 8 ; EndIn = ASRL_END_TERMCHAR ; EndOut = ASRL_END_NONE ; "
-    "FlowControl = ASRL_FLOW_XON_XOFF ; Parity = ASRL_PAR_NONE  ; StopBits = ASRL_STOP_ONE \"";
+using support::kSerialOptions;
 
 /// @brief A pseudo-terminal whose device side the backend opens as ASRL1; the test is the instrument.
 class SerialBackendTest : public ::testing::Test

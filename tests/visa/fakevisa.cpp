@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "support/fakecalls.h"
 #include "visa/visaapi.h"
 
 using namespace visa::c;
@@ -21,11 +22,10 @@ constexpr ViSession kResourceManager = 1;
 struct State
 {
     std::deque<std::string> replies;
-    std::map<std::string, ViStatus> failures; ///< function name -> status of its next call
     std::set<ViSession> open;
     ViUInt32 readChunk = 0; ///< most bytes one viRead returns; 0 for no limit
     ViSession nextSession = 2;
-    std::string log;
+    support::FakeCalls<ViStatus> calls; ///< what failure each function's next call returns
 };
 
 State &state()
@@ -36,27 +36,17 @@ State &state()
 
 void record(const std::string &line)
 {
-    state().log += line + '\n';
+    state().calls.record(line);
 }
 
 bool injected(const char *function, ViStatus &status)
 {
-    auto &failures = state().failures;
-    const auto found = failures.find(function);
-    if (found == failures.end())
-        return false;
-    status = found->second;
-    failures.erase(found);
-    return true;
+    return state().calls.injected(function, status);
 }
 
-/// Line feeds of written data are logged as backslash-n, so one call stays one log line.
 std::string escaped(std::string_view data)
 {
-    std::string out;
-    for (const char c : data)
-        out += c == '\n' ? std::string("\\n") : std::string(1, c);
-    return out;
+    return support::escapedForLog(data);
 }
 
 std::string hex(std::uint64_t value)
@@ -82,7 +72,7 @@ void fakevisa_queueReply(const char *bytes, size_t size)
 
 void fakevisa_failNext(const char *function, ViStatus status)
 {
-    state().failures[function] = status;
+    state().calls.failures[function] = status;
 }
 
 void fakevisa_setReadChunk(ViUInt32 bytes)
@@ -92,7 +82,7 @@ void fakevisa_setReadChunk(ViUInt32 bytes)
 
 const char *fakevisa_log()
 {
-    return state().log.c_str();
+    return state().calls.log.c_str();
 }
 
 int fakevisa_openSessions()

@@ -4,11 +4,13 @@
 #include <functional>
 #include <sstream>
 
-#include "fakelibrary.h"
+#include "support/fakelibrary.h"
 #include "readloopcases.h"
 #include "visa/systemvisa.h"
 #include "visa/visaapi.h"
 #include "visa/visaerror.h"
+#include "support/serialoptions.h"
+#include "support/failure.h"
 
 namespace {
 
@@ -18,10 +20,7 @@ using ::testing::AllOf;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
-constexpr const char *kSerialOptions =
-    "Timeout = 10000 ; SendEndEnabled = TRUE ; TerminationCharacter = 10 ; TerminationCharacterEnabled = TRUE ; "
-    "BaudRate = 115200 ; DataBits = 8 ; EndIn = ASRL_END_TERMCHAR ; EndOut = ASRL_END_NONE ; "
-    "FlowControl = ASRL_FLOW_XON_XOFF ; Parity = ASRL_PAR_NONE  ; StopBits = ASRL_STOP_ONE \"";
+using support::kSerialOptions;
 
 class SystemVisaTest : public ::testing::Test
 {
@@ -219,13 +218,9 @@ TEST(SystemVisaLoad, AnUnusableLibraryIsNamedWithTheReason)
         {FAKEVISA_NOCLEAR_PATH, {FAKEVISA_NOCLEAR_PATH, "has no function viClear"}},
     };
     for (const auto &[path, parts] : cases) {
-        try {
-            SystemVisaBackend::load(path);
-            ADD_FAILURE() << path << " should not load";
-        } catch (const std::runtime_error &e) {
-            for (const std::string &part : parts)
-                EXPECT_THAT(e.what(), HasSubstr(part));
-        }
+        EXPECT_THAT([path = path] { SystemVisaBackend::load(path); },
+                    support::FailsSaying<std::runtime_error>({parts.begin(), parts.end()}))
+            << path;
     }
 }
 

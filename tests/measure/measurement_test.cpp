@@ -8,27 +8,13 @@
 #include <cstdio>
 
 #include "app/batch.h"
-#include "windowfixture.h"
+#include "support/windowfixture.h"
+#include "support/printto.h"
+#include "support/scancommands.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
-
-const Strings kConfiguration = {
-    "CONFigure:TEMPerature TCouple, J, (@101:110)",
-    "UNIT:TEMPerature C, (@101:110)",
-    "SENSe:TEMPerature:TRANSducer:TCouple:RJUNction:TYPE INTernal, (@101:110)",
-    "CONFigure:VOLTage:DC 10, (@111:120)",
-    "SENSe:VOLTage:NPLC 1,(@111:120)",
-    "ROUTe:SCAN (@101:120)",
-    "ROUTe:CHANnel:DELay 0.25, (@101:120)",
-    "TRIGger:COUNt 2",
-    "TRIGger:SOURce TIMer",
-    "TRIGger:TIMer 10",
-    "FORMat:READing:TIME:TYPE RELative",
-    "FORMat:READing:TIME ON",
-    "FORMat:READing:CHANnel ON",
-};
 
 const QStringList kWaitLines = {
     "Scanning and making measurements; please wait.",
@@ -83,7 +69,7 @@ Strings runCommands(size_t polls, bool withAbortCheck = true)
     if (withAbortCheck)
         commands = {"ABORt", "SYSTem:ERRor?"};
     commands.insert(commands.end(), {"*RST;*OPC?", "(device clear)"});
-    commands.insert(commands.end(), kConfiguration.begin(), kConfiguration.end());
+    commands.insert(commands.end(), support::scanConfiguration().begin(), support::scanConfiguration().end());
     commands.insert(commands.end(), {"ROUTe:SCAN:SIZE?", "TRIGger:COUNt?", "ROUTe:CHANnel:DELay? (@101)",
                                      "TRIGger:TIMer?", "SYSTem:ERRor?", "INITiate", "SYSTem:DATE?", "SYSTem:TIME?"});
     commands.insert(commands.end(), polls, "DATA:POINTS?");
@@ -106,10 +92,7 @@ struct Bus
 };
 
 // Test names show the case, not its bytes.
-void PrintTo(const Bus &c, std::ostream *out)
-{
-    *out << c.name;
-}
+using support::PrintTo;
 
 class FullRun : public Measurement, public ::testing::WithParamInterface<Bus>
 {
@@ -201,10 +184,6 @@ struct ErrorCase
 };
 
 // Test names show the case, not its bytes.
-void PrintTo(const ErrorCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 class InstrumentError : public Measurement, public ::testing::WithParamInterface<ErrorCase>
 {
@@ -267,10 +246,6 @@ struct FailureCase
 };
 
 // Test names show the case, not its bytes.
-void PrintTo(const FailureCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 class RunFailure : public Measurement, public ::testing::WithParamInterface<FailureCase>
 {

@@ -4,11 +4,12 @@
 #include <functional>
 #include <sstream>
 
-#include "fakelibrary.h"
+#include "support/fakelibrary.h"
 #include "readloopcases.h"
 #include "visa/gpibapi.h"
 #include "visa/gpibbackend.h"
 #include "visa/visaerror.h"
+#include "support/failure.h"
 
 namespace {
 
@@ -124,13 +125,7 @@ TEST_F(GpibBackendTest, FailuresNameTheResourceTheOperationAndTheCause)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.function);
         failNext(c.function, c.iberr);
-        try {
-            c.call(*session);
-            ADD_FAILURE() << "the call should have failed";
-        } catch (const VisaError &e) {
-            for (const std::string &part : c.parts)
-                EXPECT_THAT(e.what(), HasSubstr(part));
-        }
+        EXPECT_THAT([&] { c.call(*session); }, support::FailsSaying<VisaError>({c.parts.begin(), c.parts.end()}));
     }
 }
 

@@ -4,16 +4,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "windowfixture.h"
+#include "support/windowfixture.h"
+#include "support/serialoptions.h"
+#include "support/printto.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
 
-const char *const kSerialOptions =
-    "Timeout = 10000 ; SendEndEnabled = TRUE ; TerminationCharacter = 10 ; TerminationCharacterEnabled = TRUE ; "
-    "BaudRate = 115200 ; DataBits = 8 ; EndIn = ASRL_END_TERMCHAR ; EndOut = ASRL_END_NONE ; "
-    "FlowControl = ASRL_FLOW_XON_XOFF ; Parity = ASRL_PAR_NONE  ; StopBits = ASRL_STOP_ONE \"";
+using support::kSerialOptions;
 
 /// The identification a simulated instrument with @p faults gives, without its terminator.
 QString identification(const std::vector<std::string> &faults = {})
@@ -175,10 +174,7 @@ struct EndingCase
 };
 
 // Test names show the case, not its bytes.
-void PrintTo(const EndingCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
+using support::PrintTo;
 
 class SelectionEnds : public WindowTest, public ::testing::WithParamInterface<EndingCase>
 {

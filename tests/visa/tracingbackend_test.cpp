@@ -4,6 +4,7 @@
 #include <deque>
 #include <sstream>
 
+#include "support/scriptedsession.h"
 #include "visa/tracingbackend.h"
 #include "visa/visaerror.h"
 #include "visa/visibletext.h"
@@ -15,53 +16,21 @@ using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 
-struct FakeState
-{
-    std::vector<std::string> written;
-    std::deque<std::string> replies;
-    int clears = 0;
-    int closes = 0;
-};
-
-/// @brief Records writes and answers with scripted replies; no reply left is a time-out.
-class FakeSession : public IMessage
-{
-public:
-    explicit FakeSession(FakeState &state)
-        : m_state(state)
-    {
-    }
-    std::string ResourceName() const override { return "GPIB0::9::INSTR"; }
-    void Write(std::string_view data, bool) override
-    {
-        if (data == "fail\n")
-            throw VisaError("Write", ResourceName(), "bus error");
-        m_state.written.emplace_back(data);
-    }
-    std::string Read() override
-    {
-        if (m_state.replies.empty())
-            throw VisaError("Read", ResourceName(), "time-out after 2000 ms");
-        std::string reply = m_state.replies.front();
-        m_state.replies.pop_front();
-        return reply;
-    }
-    void Clear() override { ++m_state.clears; }
-    void Close() override { ++m_state.closes; }
-
-private:
-    FakeState &m_state;
-};
-
 class FakeBackend : public Backend
 {
 public:
-    FakeState state;
+    FakeBackend()
+    {
+        state.failingWrite = "fail\n";
+        state.timeOut = "time-out after 2000 ms";
+    }
+
+    support::Script state;
     std::unique_ptr<IMessage> open(const ResourceName &name, const SessionOptions &) override
     {
         if (name.primaryAddress != 9)
             throw VisaError("Open", name.canonical(), "no listener");
-        return std::make_unique<FakeSession>(state);
+        return std::make_unique<support::ScriptedSession>(state);
     }
 };
 
@@ -93,7 +62,7 @@ TEST_F(TracingBackendTest, TracesEachWriteAndReadOnOneLineAndPassesThemOn)
     session->Write("*IDN?\n", true);
     EXPECT_EQ(session->Read(), "QVTEK,QV3310,1,2\r\n");
 
-    EXPECT_EQ(fake->state.written, std::vector<std::string>{"*IDN?\n"});
+    EXPECT_EQ(fake->state.written, (std::vector<std::pair<std::string, bool>>{{"*IDN?\n", true}}));
     const auto traced = lines();
     ASSERT_EQ(traced.size(), 2u);
     EXPECT_THAT(traced[0], MatchesRegex(R"( *[0-9]+\.[0-9][0-9][0-9] ms GPIB0::9::INSTR > \*IDN\?\\n)"));

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "support/fakecalls.h"
 #include "visa/gpibapi.h"
 
 using namespace visa::gpib;
@@ -21,7 +22,6 @@ constexpr int kComplete = 0x100; // CMPL
 struct State
 {
     std::deque<std::string> replies;
-    std::map<std::string, int> failures; ///< function name -> iberr of its next call
     long readChunk = 0; ///< most bytes one ibrd returns; 0 for no limit
     int boards = 16; ///< boards 0 .. boards - 1 exist
     std::set<int> listeners; ///< primary addresses where ibln finds a listener
@@ -29,7 +29,7 @@ struct State
     int ibsta = 0;
     int iberr = 0;
     long ibcntl = 0;
-    std::string log;
+    support::FakeCalls<int> calls; ///< the iberr each function's next call fails with
 };
 
 State &state()
@@ -40,16 +40,12 @@ State &state()
 
 void record(const std::string &line)
 {
-    state().log += line + '\n';
+    state().calls.record(line);
 }
 
-/// Line feeds of written data are logged as backslash-n, so one call stays one log line.
 std::string escaped(std::string_view data)
 {
-    std::string out;
-    for (const char c : data)
-        out += c == '\n' ? std::string("\\n") : std::string(1, c);
-    return out;
+    return support::escapedForLog(data);
 }
 
 int finish(int status, long count)
@@ -62,13 +58,11 @@ int finish(int status, long count)
 /// An injected failure: ERR with the given iberr; EABO also means TIMO.
 bool injected(const char *function, int &status)
 {
-    auto &failures = state().failures;
-    const auto found = failures.find(function);
-    if (found == failures.end())
+    int iberr = 0;
+    if (!state().calls.injected(function, iberr))
         return false;
-    state().iberr = found->second;
-    status = finish(ERR | (found->second == EABO ? TIMO : 0), 0);
-    failures.erase(found);
+    state().iberr = iberr;
+    status = finish(ERR | (iberr == EABO ? TIMO : 0), 0);
     return true;
 }
 
@@ -88,7 +82,7 @@ void fakegpib_queueReply(const char *bytes, long size)
 
 void fakegpib_failNext(const char *function, int iberr)
 {
-    state().failures[function] = iberr;
+    state().calls.failures[function] = iberr;
 }
 
 void fakegpib_setReadChunk(long bytes)
@@ -108,7 +102,7 @@ void fakegpib_addListener(int pad)
 
 const char *fakegpib_log()
 {
-    return state().log.c_str();
+    return state().calls.log.c_str();
 }
 
 int ibdev(int board, int pad, int sad, int timo, int sendEoi, int eosMode)
