@@ -239,7 +239,7 @@ TEST(Parameters, ChannelListsNameTheFirstChannelOutsideTheRangeGiven)
         {"(@120:101,101:120,0)", "no channel 0"},
     };
     for (const auto &[text, info] : lists) {
-        const auto refusal = refusalOf([&] { callWith(text).channelList(0, 101, 120); });
+        const auto refusal = refusalOf([text = text] { callWith(text).channelList(0, 101, 120); });
         EXPECT_EQ(refusal, std::pair(err::kIllegalParameterValue, std::string(info))) << text;
     }
     EXPECT_EQ(callWith("(@103:101,120)").channelList(0, 101, 120), (std::vector<int>{103, 102, 101, 120}));
