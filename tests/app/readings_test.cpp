@@ -1018,17 +1018,7 @@ protected:
         return status;
     }
 
-    static QString readAll(std::FILE *file)
-    {
-        std::fflush(file);
-        std::rewind(file);
-        QByteArray bytes;
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-            bytes.append(buffer, qsizetype(n));
-        return QString::fromUtf8(bytes);
-    }
+    static QString readAll(std::FILE *file) { return writtenTo(file); }
 
     std::unique_ptr<BatchPlatform> batchPlatform;
     QString errors;

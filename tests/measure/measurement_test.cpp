@@ -323,13 +323,7 @@ protected:
 
     static QStringList readAll(std::FILE *file)
     {
-        std::rewind(file);
-        QByteArray bytes;
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-            bytes.append(buffer, qsizetype(n));
-        QStringList lines = QString::fromUtf8(bytes).split('\n');
+        QStringList lines = writtenTo(file).split('\n');
         if (!lines.isEmpty() && lines.back().isEmpty())
             lines.removeLast();
         return lines;

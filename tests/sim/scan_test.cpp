@@ -115,6 +115,20 @@ TEST_F(ProgramScan, RemovingSeveralJoinsTheirRecords)
     EXPECT_EQ(points(), 37); // a refused removal removes nothing
 }
 
+/// Channels 101, 102, ... with these delays; DC volts, or DC volts and thermocouples in turn.
+std::vector<ScanRun::Step> stepsWithDelays(const std::vector<double> &delays, bool mixed)
+{
+    std::vector<ScanRun::Step> steps;
+    for (std::size_t k = 0; k < delays.size(); ++k) {
+        ChannelConfig config;
+        config.delaySeconds = delays[k];
+        if (mixed && k % 2 == 1)
+            config.function = Function::Thermocouple;
+        steps.push_back({101 + static_cast<int>(k), config});
+    }
+    return steps;
+}
+
 /// A scan of 400 passes, long enough for the memory to wrap many times over.
 ScanRun::Options longScan(TriggerSource source, Clock::Duration timer, bool neverCompletes, bool extraReading)
 {
@@ -214,12 +228,7 @@ TEST(ScanCompletion, IsWhenTheLastReadingIsStoredFromAnyPointOfTheScan)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<ScanRun::Step> steps;
-        for (std::size_t k = 0; k < c.delays.size(); ++k) {
-            ChannelConfig config;
-            config.delaySeconds = c.delays[k];
-            steps.push_back({101 + static_cast<int>(k), config});
-        }
+        const std::vector<ScanRun::Step> steps = stepsWithDelays(c.delays, false);
         ScanRun::Options options;
         options.passes = c.passes;
         options.source = c.source;
@@ -324,13 +333,7 @@ TEST(ScanMemory, SpansOfTheTimelineHoldTheSameReadingsAsStoringEachOne)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<ScanRun::Step> steps;
-        for (std::size_t k = 0; k < c.delays.size(); ++k) {
-            ChannelConfig config;
-            config.delaySeconds = c.delays[k];
-            config.function = k % 2 == 0 ? Function::DcVolts : Function::Thermocouple;
-            steps.push_back({101 + static_cast<int>(k), config});
-        }
+        const std::vector<ScanRun::Step> steps = stepsWithDelays(c.delays, true);
         const ScanRun::Options options = longScan(c.source, c.timer, c.neverCompletes, c.extraReading);
         ScanRun each(steps, options, 1s);
         ScanRun spans = each;

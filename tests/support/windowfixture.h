@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QStringList>
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -22,6 +23,19 @@
 #include "sim/faults.h"
 #include "sim/qv3310.h"
 #include "sim/simulatedbackend.h"
+
+/// All that was written to @p file, a temporary file standing for a standard stream.
+inline QString writtenTo(std::FILE *file)
+{
+    std::fflush(file);
+    std::rewind(file);
+    QByteArray bytes;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        bytes.append(buffer, qsizetype(n));
+    return QString::fromUtf8(bytes);
+}
 
 // Readable failures: gtest prints QString as its UTF-8 text.
 inline void PrintTo(const QString &text, std::ostream *out)
