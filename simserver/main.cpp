@@ -48,11 +48,11 @@ std::string linkTarget(const std::string &link)
 /// most likely) is refused, and so is anything that is not a symbolic link.
 void createLink(const std::string &link, const std::string &target)
 {
-    struct stat existing{};
+    struct stat existing = {};
     if (lstat(link.c_str(), &existing) == 0) {
         if (!S_ISLNK(existing.st_mode))
             throw std::runtime_error("cannot create link " + link + ": something other than a symbolic link is there");
-        struct stat pointee{};
+        struct stat pointee = {};
         if (stat(link.c_str(), &pointee) == 0) {
             throw std::runtime_error("cannot create link " + link + ": it is in use, pointing at "
                                      + linkTarget(link) + " (another qvscan-sim?)");

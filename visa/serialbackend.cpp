@@ -74,7 +74,7 @@ std::string absoluteDevicePath(const std::string &path)
 
 std::string permissionAdvice(const std::string &device)
 {
-    struct stat status{};
+    struct stat status = {};
     if (::stat(device.c_str(), &status) != 0)
         return {};
     const group *owner = ::getgrgid(status.st_gid);

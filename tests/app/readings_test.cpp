@@ -945,7 +945,7 @@ TEST_P(RefusedTarget, IsNeverReplaced)
         << platform.messages[0].toStdString();
     EXPECT_TRUE(platform.messages[1].startsWith("The chart could not be saved to " + saveAs + ":\nit is "))
         << platform.messages[1].toStdString();
-    struct stat info{};
+    struct stat info = {};
     ASSERT_EQ(stat(fifo.toLocal8Bit().constData(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
     EXPECT_TRUE(QFileInfo(link).isSymLink());

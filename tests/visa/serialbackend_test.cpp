@@ -322,7 +322,7 @@ TEST(SerialBackendOpen, APermissionFailureNamesTheGroupTheUserMustBelongTo)
     const int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
     ::close(fd);
-    struct stat status{};
+    struct stat status = {};
     ASSERT_EQ(stat(path, &status), 0);
     const group *owner = getgrgid(status.st_gid);
     ASSERT_NE(owner, nullptr);
