@@ -27,9 +27,8 @@ int runBatch(VISAComExample &window, BatchPlatform &platform, std::FILE *out, st
             outError = errno ? errno : EIO;
     });
     const auto progressConnection = QObject::connect(
-        &window, &VISAComExample::storedReadings, [&](int points, int total, double seconds) {
-            progress.update(points, total, seconds, window.measTime);
-        });
+        &window, &VISAComExample::storedReadings,
+        [&](int points, int total, double seconds) { progress.update(points, total, seconds, window.measTime); });
 
     window.load();
     if (!window.ended())

@@ -17,8 +17,8 @@ BatchProgress::~BatchProgress()
 std::string BatchProgress::text(int points, int total, double seconds, double estimate)
 {
     return "stored " + std::to_string(points) + " of " + std::to_string(total) + " readings, "
-        + std::to_string(static_cast<long long>(std::floor(std::max(seconds, 0.0)))) + " s of about "
-        + std::to_string(static_cast<long long>(std::llround(std::max(estimate, 0.0)))) + " s";
+           + std::to_string(static_cast<long long>(std::floor(std::max(seconds, 0.0)))) + " s of about "
+           + std::to_string(static_cast<long long>(std::llround(std::max(estimate, 0.0)))) + " s";
 }
 
 void BatchProgress::update(int points, int total, double seconds, double estimate)

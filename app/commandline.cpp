@@ -30,14 +30,32 @@ constexpr OptionRow kOptions[] = {
     {"simulate", QT_TRANSLATE_NOOP("main", "Use the built-in simulated QV3310 instead of real I/O.")},
     {"address", QT_TRANSLATE_NOOP("main", "Start with <address> in the address box."), "address"},
     {"sim-fault", QT_TRANSLATE_NOOP("main", "Give the simulated instrument a fault (repeatable):\n%1"), "fault", true},
-    {"batch", QT_TRANSLATE_NOOP("main", "Make one measurement without a window: click \"Get Readings\", then \"Exit\". Listed lines go to standard output, messages to standard error; the exit status is 0 when readings were listed.")},
-    {"visa-library", QT_TRANSLATE_NOOP("main", "Use the VISA library at <path> instead of searching for one (QVSCAN_VISA_LIBRARY names one too; the search tries libvisa.so and the folders under /usr/local/vxipnp)."), "path"},
-    {"builtin-io", QT_TRANSLATE_NOOP("main", "Use the built-in I/O even when a VISA library is installed: serial lines directly, GPIB through linux-gpib (libgpib.so.0).")},
-    {"port", QT_TRANSLATE_NOOP("main", "Serial port n of ASRLn is the device at PATH instead of /dev/ttyS(n-1), e.g. ASRL1=/dev/ttyUSB0 (repeatable; implies --builtin-io)."), "ASRLn=PATH"},
-    {"trace", QT_TRANSLATE_NOOP("main", "Write every command sent and every reply received to standard error, with the time since start and the resource.")},
-    {"output", QT_TRANSLATE_NOOP("main", "Write the readings to the CSV file <file> as each one arrives, as \"Save Readings...\" writes them. In the window, a later run writes <file> with -2, -3, ... before its suffix."), "file"},
-    {"list-resources", QT_TRANSLATE_NOOP("main", "Print which I/O library would be used and why, the serial ports with their ASRL addresses and the GPIB boards that answer, then exit; no window is opened.")},
-    {"probe", QT_TRANSLATE_NOOP("main", "With --list-resources: send \"*IDN?\" to each resource found, with a short time-out, and print the reply or the failure.")},
+    {"batch",
+     QT_TRANSLATE_NOOP(
+         "main", "Make one measurement without a window: click \"Get Readings\", then \"Exit\". Listed lines go to "
+                 "standard output, messages to standard error; the exit status is 0 when readings were listed.")},
+    {"visa-library",
+     QT_TRANSLATE_NOOP("main", "Use the VISA library at <path> instead of searching for one (QVSCAN_VISA_LIBRARY names "
+                               "one too; the search tries libvisa.so and the folders under /usr/local/vxipnp)."),
+     "path"},
+    {"builtin-io", QT_TRANSLATE_NOOP("main", "Use the built-in I/O even when a VISA library is installed: serial lines "
+                                             "directly, GPIB through linux-gpib (libgpib.so.0).")},
+    {"port",
+     QT_TRANSLATE_NOOP("main", "Serial port n of ASRLn is the device at PATH instead of /dev/ttyS(n-1), e.g. "
+                               "ASRL1=/dev/ttyUSB0 (repeatable; implies --builtin-io)."),
+     "ASRLn=PATH"},
+    {"trace", QT_TRANSLATE_NOOP("main", "Write every command sent and every reply received to standard error, with the "
+                                        "time since start and the resource.")},
+    {"output",
+     QT_TRANSLATE_NOOP("main",
+                       "Write the readings to the CSV file <file> as each one arrives, as \"Save Readings...\" writes "
+                       "them. In the window, a later run writes <file> with -2, -3, ... before its suffix."),
+     "file"},
+    {"list-resources",
+     QT_TRANSLATE_NOOP("main", "Print which I/O library would be used and why, the serial ports with their ASRL "
+                               "addresses and the GPIB boards that answer, then exit; no window is opened.")},
+    {"probe", QT_TRANSLATE_NOOP("main", "With --list-resources: send \"*IDN?\" to each resource found, with a short "
+                                        "time-out, and print the reply or the failure.")},
 };
 
 } // namespace
@@ -56,8 +74,8 @@ CommandLineResult CommandLine::parse(const QStringList &arguments)
         QString help = QCoreApplication::translate("main", row.help);
         if (row.listsFaults)
             help = help.arg(QString::fromStdString(sim::Faults::help()));
-        parser.addOption(QCommandLineOption(QLatin1String(row.name), help,
-                                            row.value ? QLatin1String(row.value) : QString()));
+        parser.addOption(
+            QCommandLineOption(QLatin1String(row.name), help, row.value ? QLatin1String(row.value) : QString()));
     }
     const auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
     const auto value = [&parser](const char *name) { return parser.value(QLatin1String(name)); };
@@ -73,8 +91,8 @@ CommandLineResult CommandLine::parse(const QStringList &arguments)
                 QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion()
                     + QLatin1Char('\n')};
     if (!parser.positionalArguments().isEmpty())
-        return usageError(QCoreApplication::translate(
-            "main", "unexpected argument: %1").arg(parser.positionalArguments().first()));
+        return usageError(
+            QCoreApplication::translate("main", "unexpected argument: %1").arg(parser.positionalArguments().first()));
 
     CommandLine options;
     options.simulate = isSet("simulate");
@@ -97,8 +115,8 @@ CommandLineResult CommandLine::parse(const QStringList &arguments)
         return usageError(QCoreApplication::translate(
             "main", "--simulate cannot be combined with --visa-library, --builtin-io or --port"));
     if (isSet("visa-library") && (options.builtinIo || isSet("port")))
-        return usageError(QCoreApplication::translate(
-            "main", "--visa-library cannot be combined with --builtin-io or --port"));
+        return usageError(
+            QCoreApplication::translate("main", "--visa-library cannot be combined with --builtin-io or --port"));
     if (isSet("visa-library") && options.visaLibrary.isEmpty())
         return usageError(QCoreApplication::translate("main", "--visa-library needs a path"));
     try {

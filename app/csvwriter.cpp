@@ -102,24 +102,24 @@ bool save(const QString &path, const std::function<bool(QFileDevice &file, QStri
 
 bool saveBytes(const QString &path, const QByteArray &bytes, QString *error)
 {
-    return save(path,
-                [&bytes](QFileDevice &file, QString *reason) { return writeAll(file, bytes, reason); },
-                error);
+    return save(
+        path, [&bytes](QFileDevice &file, QString *reason) { return writeAll(file, bytes, reason); }, error);
 }
 
 bool saveReadings(const QString &path, const ReadingsModel &model, QString *error)
 {
-    return save(path,
-                [&model](QFileDevice &file, QString *reason) {
-                    CsvWriter writer(file);
-                    bool ok = writer.writeHead(model.start());
-                    for (const Reading &reading : model.readings())
-                        ok = ok && writer.writeReading(reading);
-                    if (!ok)
-                        *reason = writer.errorString();
-                    return ok;
-                },
-                error);
+    return save(
+        path,
+        [&model](QFileDevice &file, QString *reason) {
+            CsvWriter writer(file);
+            bool ok = writer.writeHead(model.start());
+            for (const Reading &reading : model.readings())
+                ok = ok && writer.writeReading(reading);
+            if (!ok)
+                *reason = writer.errorString();
+            return ok;
+        },
+        error);
 }
 
 } // namespace safefile

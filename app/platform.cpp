@@ -77,8 +77,9 @@ void DesktopPlatform::showMessage(QWidget *window, const QString &caption, const
     auto *layout = new QVBoxLayout(&dialog);
     layout->addWidget(scroll);
     layout->addWidget(buttons);
-    const int width = std::min(available.width() * 9 / 10, label->sizeHint().width() + scroll->verticalScrollBar()->sizeHint().width()
-                                                      + layout->contentsMargins().left() + layout->contentsMargins().right());
+    const int width = std::min(available.width() * 9 / 10,
+                               label->sizeHint().width() + scroll->verticalScrollBar()->sizeHint().width()
+                                   + layout->contentsMargins().left() + layout->contentsMargins().right());
     dialog.resize(width, tallest);
     buttons->button(QDialogButtonBox::Ok)->setFocus();
     dialog.exec();

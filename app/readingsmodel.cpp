@@ -45,8 +45,9 @@ ReadingValue ReadingValue::parse(const QString &field)
     const QByteArray bytes = trimmed.toLatin1();
     size_t consumed = 0;
     const std::optional<double> number = trimmed.size() == bytes.size() && !trimmed.contains(QChar(u'\0'))
-        ? visa::leadingNumber(std::string_view(bytes.constData(), size_t(bytes.size())), &consumed)
-        : std::nullopt;
+                                             ? visa::leadingNumber(
+                                                 std::string_view(bytes.constData(), size_t(bytes.size())), &consumed)
+                                             : std::nullopt;
     if (!number || !std::isfinite(*number) || std::abs(*number) == kNotANumber)
         return value;
 
@@ -88,19 +89,15 @@ QString Reading::unit() const
 bool Reading::plottable() const
 {
     // A value in another unit than its axis's would be drawn at a wrong height.
-    return value.kind == ReadingValue::Number && function.quantity != ChannelFunction::None
-        && unit() == function.unit;
+    return value.kind == ReadingValue::Number && function.quantity != ChannelFunction::None && unit() == function.unit;
 }
 
 QString Reading::valueDisplay() const
 {
     switch (value.kind) {
-    case ReadingValue::Number:
-        return shortest(value.number);
-    case ReadingValue::Overload:
-        return ReadingsModel::tr("overload");
-    case ReadingValue::Text:
-        break;
+    case ReadingValue::Number: return shortest(value.number);
+    case ReadingValue::Overload: return ReadingsModel::tr("overload");
+    case ReadingValue::Text: break;
     }
     return valueText;
 }
@@ -154,20 +151,13 @@ const Reading &ReadingsModel::append(int number, const QString &channel, const Q
 QString ReadingsModel::columnName(int column)
 {
     switch (column) {
-    case ReadingColumn:
-        return tr("Reading");
-    case ChannelColumn:
-        return tr("Channel");
-    case FunctionColumn:
-        return tr("Function");
-    case ValueColumn:
-        return tr("Value");
-    case UnitColumn:
-        return tr("Unit");
-    case TimeColumn:
-        return tr("Time (s)");
-    default:
-        return {};
+    case ReadingColumn: return tr("Reading");
+    case ChannelColumn: return tr("Channel");
+    case FunctionColumn: return tr("Function");
+    case ValueColumn: return tr("Value");
+    case UnitColumn: return tr("Unit");
+    case TimeColumn: return tr("Time (s)");
+    default: return {};
     }
 }
 
@@ -190,34 +180,22 @@ QVariant ReadingsModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         switch (index.column()) {
-        case ReadingColumn:
-            return QString::number(r.number);
-        case ChannelColumn:
-            return r.channelText;
-        case FunctionColumn:
-            return r.function.name;
-        case ValueColumn:
-            return r.valueDisplay();
-        case UnitColumn:
-            return r.unit();
-        case TimeColumn:
-            return r.timeDisplay();
+        case ReadingColumn: return QString::number(r.number);
+        case ChannelColumn: return r.channelText;
+        case FunctionColumn: return r.function.name;
+        case ValueColumn: return r.valueDisplay();
+        case UnitColumn: return r.unit();
+        case TimeColumn: return r.timeDisplay();
         }
         break;
     case kSortRole:
         switch (index.column()) {
-        case ReadingColumn:
-            return double(r.number);
-        case ChannelColumn:
-            return number(r.channel ? std::optional<double>(*r.channel) : std::nullopt, r.channelText);
-        case FunctionColumn:
-            return r.function.name;
-        case ValueColumn:
-            return r.value.kind == ReadingValue::Text ? QVariant(r.valueText) : QVariant(r.value.number);
-        case UnitColumn:
-            return r.unit();
-        case TimeColumn:
-            return number(r.seconds, r.timeText);
+        case ReadingColumn: return double(r.number);
+        case ChannelColumn: return number(r.channel ? std::optional<double>(*r.channel) : std::nullopt, r.channelText);
+        case FunctionColumn: return r.function.name;
+        case ValueColumn: return r.value.kind == ReadingValue::Text ? QVariant(r.valueText) : QVariant(r.value.number);
+        case UnitColumn: return r.unit();
+        case TimeColumn: return number(r.seconds, r.timeText);
         }
         break;
     case Qt::ToolTipRole:

@@ -37,8 +37,8 @@ std::string attemptText(const visa::LibraryAttempt &attempt)
     case visa::LibraryAttempt::Result::NotFound: {
         // The loader's text repeats the name; once is enough.
         const std::string prefix = "cannot load " + attempt.name + ": ";
-        return "not found (" + (attempt.reason.starts_with(prefix) ? attempt.reason.substr(prefix.size()) : attempt.reason)
-               + ")";
+        return "not found ("
+               + (attempt.reason.starts_with(prefix) ? attempt.reason.substr(prefix.size()) : attempt.reason) + ")";
     }
     case visa::LibraryAttempt::Result::Unusable: return "skipped: " + attempt.reason;
     case visa::LibraryAttempt::Result::Chosen: return "found, used";
@@ -54,10 +54,12 @@ void listSerialPorts(const CommandLine &options, const ListingPlaces &places, st
     const std::vector<SerialPortEntry> present = places.serialPorts();
     for (const SerialPortEntry &entry : present) {
         const std::optional<unsigned> port = ports.portOf(entry.device);
-        out << "  " << entry.device << ": " << (port ? asrl(*port) : std::string("no ASRL address (map one with --port)"));
-        for (const auto &[label, value] : {std::pair<const char *, const std::string &>{"description", entry.description},
-                                           {"maker", entry.maker},
-                                           {"serial number", entry.serialNumber}})
+        out << "  " << entry.device << ": "
+            << (port ? asrl(*port) : std::string("no ASRL address (map one with --port)"));
+        for (const auto &[label, value] :
+             {std::pair<const char *, const std::string &>{"description", entry.description},
+              {"maker", entry.maker},
+              {"serial number", entry.serialNumber}})
             if (!value.empty())
                 out << ", " << label << " " << value;
         out << '\n';
@@ -102,8 +104,7 @@ void listGpib(const ListingPlaces &places, std::ostream &out, std::vector<std::s
     }
 }
 
-void probe(const std::shared_ptr<visa::Backend> &backend, const std::vector<std::string> &resources,
-           std::ostream &out)
+void probe(const std::shared_ptr<visa::Backend> &backend, const std::vector<std::string> &resources, std::ostream &out)
 {
     out << "Probe (\"*IDN?\"):\n";
     visa::ResourceManager rm(backend);
@@ -154,8 +155,8 @@ int listResources(const CommandLine &options, const ListingPlaces &places, std::
     if (options.simulate) {
         out << "Simulated resources:\n";
         for (const std::string &name : {"GPIB" + std::to_string(sim::SimulatedBackend::kGpibBoard)
-                                           + "::" + std::to_string(sim::SimulatedBackend::kGpibAddress) + "::INSTR",
-                                       asrl(sim::SimulatedBackend::kSerialPort)}) {
+                                            + "::" + std::to_string(sim::SimulatedBackend::kGpibAddress) + "::INSTR",
+                                        asrl(sim::SimulatedBackend::kSerialPort)}) {
             out << "  " << name << '\n';
             resources.push_back(name);
         }

@@ -214,7 +214,7 @@ void VISAComExample::endByFrameClose()
     End();
 }
 
-template <typename Handler>
+template<typename Handler>
 void VISAComExample::handleEvent(Handler handler)
 {
     if (m_ended)
@@ -348,10 +348,9 @@ void VISAComExample::saveReadings()
     if (model.rowCount() == 0)
         return;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString fileName =
-        m_platform.askSaveFileName(this, tr("Save Readings"),
-                                   QDir(folder).filePath(readingsexport::suggestedFileName(model.start())),
-                                   tr("CSV files (*.csv);;All files (*)"));
+    const QString fileName = m_platform.askSaveFileName(
+        this, tr("Save Readings"), QDir(folder).filePath(readingsexport::suggestedFileName(model.start())),
+        tr("CSV files (*.csv);;All files (*)"));
     if (fileName.isEmpty())
         return;
     saveReadingsTo(fileName);

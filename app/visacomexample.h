@@ -134,7 +134,7 @@ private:
     [[noreturn]] void End();
 
     /// Runs an event handler; a failure no routine handled is shown and ends the program.
-    template <typename Handler>
+    template<typename Handler>
     void handleEvent(Handler handler);
 
     /// Runs @p routine with the window painted but deaf to input; a frame close meanwhile

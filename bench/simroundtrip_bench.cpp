@@ -25,7 +25,7 @@ constexpr const char *kSerialOptions =
 
 enum Bus { Gpib, Serial };
 
-template <class ClockType>
+template<class ClockType>
 void IdnRoundTrip(benchmark::State &state)
 {
     const bool serial = state.range(0) == Serial;

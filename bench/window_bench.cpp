@@ -113,7 +113,8 @@ void WholeRunVirtualClock(benchmark::State &state)
         window.reset();
         state.ResumeTiming();
     }
-    state.counters["polls_per_run"] = benchmark::Counter(static_cast<double>(polls), benchmark::Counter::kAvgIterations);
+    state.counters["polls_per_run"] = benchmark::Counter(static_cast<double>(polls),
+                                                         benchmark::Counter::kAvgIterations);
     // The run's length on the instrument's clock: scan plus modelled bus time, no CPU time.
     state.counters["modelled_s"] = benchmark::Counter(modelledSeconds, benchmark::Counter::kAvgIterations);
 }

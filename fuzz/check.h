@@ -52,10 +52,10 @@ inline std::string withCase(std::string_view text, bool upper)
 } // namespace fuzz
 
 /// Aborts with @p detail (a std::string expression, built only on failure) when @p condition is false.
-#define FUZZ_CHECK(condition, detail)                                     \
-    do {                                                                  \
-        if (!(condition))                                                 \
-            ::fuzz::fail(__FILE__, __LINE__, #condition, (detail));       \
+#define FUZZ_CHECK(condition, detail)                               \
+    do {                                                            \
+        if (!(condition))                                           \
+            ::fuzz::fail(__FILE__, __LINE__, #condition, (detail)); \
     } while (0)
 
 namespace fuzz {
@@ -71,8 +71,8 @@ auto parsedOrRefused(Parse parse, std::string_view text) -> std::optional<declty
         FUZZ_CHECK(e.what()[0] != '\0', "refused without a reason: " + shown(text));
         return std::nullopt;
     } catch (const std::exception &e) {
-        FUZZ_CHECK(false, std::string("threw something else than invalid_argument: ") + e.what() + " for "
-                              + shown(text));
+        FUZZ_CHECK(false,
+                   std::string("threw something else than invalid_argument: ") + e.what() + " for " + shown(text));
     }
     return std::nullopt;
 }

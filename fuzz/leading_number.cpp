@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::size_t consumed = kUntouched;
     const std::optional<double> got = visa::leadingNumber(reply, &consumed);
     const std::optional<double> again = visa::leadingNumber(reply);
-    FUZZ_CHECK(got.has_value() == again.has_value() && (!got || *got == *again || (std::isnan(*got) && std::isnan(*again))),
+    FUZZ_CHECK(got.has_value() == again.has_value()
+                   && (!got || *got == *again || (std::isnan(*got) && std::isnan(*again))),
                "result depends on whether consumed is asked for: " + fuzz::shown(reply));
 
     std::size_t pos = 0;
@@ -50,10 +51,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(consumed == pos + length, "consumed " + std::to_string(consumed) + ", expected "
                                                  + std::to_string(pos + length) + " of " + fuzz::shown(reply));
         const fuzz::Decimal want = fuzz::decimalValue(reply.substr(pos, length));
-        FUZZ_CHECK(fuzz::sameValue(*got, want, negative),
-                   "read " + fuzz::number(*got) + ", expected " + fuzz::number(negative ? -want.value : want.value)
-                       + (want.overflow ? " (too large)" : want.underflow ? " (too small)" : "") + " from "
-                       + fuzz::shown(reply));
+        FUZZ_CHECK(fuzz::sameValue(*got, want, negative), "read " + fuzz::number(*got) + ", expected "
+                                                              + fuzz::number(negative ? -want.value : want.value)
+                                                              + (want.overflow    ? " (too large)"
+                                                                 : want.underflow ? " (too small)"
+                                                                                  : "")
+                                                              + " from " + fuzz::shown(reply));
         checkRounding(*got);
     }
 

@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         fields = mode == 0 ? io.ReadList() : io.ReadList(type, separator);
     } catch (const visa::VisaError &e) {
         FUZZ_CHECK(asIntegers && mode != 0, std::string("refused a text list: ") + e.what());
-        FUZZ_CHECK(e.resource() == support::ScriptedSession::kName, "the failure names another resource: " + e.resource());
+        FUZZ_CHECK(e.resource() == support::ScriptedSession::kName,
+                   "the failure names another resource: " + e.resource());
         return 0;
     } catch (const std::exception &e) {
         FUZZ_CHECK(false, std::string("threw something else than VisaError: ") + e.what());

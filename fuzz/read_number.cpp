@@ -39,8 +39,7 @@ std::optional<double> expected(const std::optional<double> &number, visa::ASCIIT
             return std::nullopt;
         return rounded;
     }
-    default:
-        return std::nullopt; // not a numeric type
+    default: return std::nullopt; // not a numeric type
     }
 }
 
@@ -67,7 +66,8 @@ void readAs(const std::string &reply, visa::ASCIIType type, bool flushToEND)
         FUZZ_CHECK(!want.has_value(), std::string("refused a good reply: ") + e.what() + " for " + what);
         FUZZ_CHECK(e.operation().starts_with("ReadNumber") && e.operation().find("MEAS?") != std::string::npos,
                    "the failure names another operation: " + e.operation());
-        FUZZ_CHECK(e.resource() == support::ScriptedSession::kName, "the failure names another resource: " + e.resource());
+        FUZZ_CHECK(e.resource() == support::ScriptedSession::kName,
+                   "the failure names another resource: " + e.resource());
     } catch (const std::exception &e) {
         FUZZ_CHECK(false, std::string("threw something else than VisaError: ") + e.what() + " for " + what);
     } catch (...) {

@@ -27,7 +27,6 @@ std::optional<ResourceName> parsed(std::string_view text)
     return fuzz::parsedOrRefused([](std::string_view t) { return ResourceName::parse(t); }, text);
 }
 
-
 /// Records what Open asked for.
 class RecordingBackend final : public visa::Backend
 {
@@ -58,8 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::optional<ResourceName> name = parsed(text);
     for (bool upper : {true, false}) {
         const std::optional<ResourceName> cased = parsed(fuzz::withCase(text, upper));
-        FUZZ_CHECK(cased == name, std::string("the ") + (upper ? "upper" : "lower") + "-case name reads differently: "
-                                      + fuzz::shown(text));
+        FUZZ_CHECK(cased == name, std::string("the ") + (upper ? "upper" : "lower")
+                                      + "-case name reads differently: " + fuzz::shown(text));
     }
     if (name) {
         FUZZ_CHECK(name->board <= 999, "board " + std::to_string(name->board));

@@ -23,16 +23,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         negative = text[pos++] == '-';
     const std::size_t length = fuzz::decimalLength(text.substr(pos));
     const bool whole = length > 0 && pos + length == text.size();
-    FUZZ_CHECK(got.has_value() == whole, (got ? "read " + fuzz::number(*got) + " from " : "no number in ")
-                                             + fuzz::shown(text));
+    FUZZ_CHECK(got.has_value() == whole,
+               (got ? "read " + fuzz::number(*got) + " from " : "no number in ") + fuzz::shown(text));
     if (!got)
         return 0;
     fuzz::Decimal want = fuzz::decimalValue(text.substr(pos));
     if (want.overflow)
         want.value = INFINITY;
-    FUZZ_CHECK(fuzz::sameValue(*got, want, negative),
-               "read " + fuzz::number(*got) + ", expected " + fuzz::number(negative ? -want.value : want.value)
-                   + (want.overflow ? " (too large)" : want.underflow ? " (too small)" : "") + " from "
-                   + fuzz::shown(text));
+    FUZZ_CHECK(fuzz::sameValue(*got, want, negative), "read " + fuzz::number(*got) + ", expected "
+                                                          + fuzz::number(negative ? -want.value : want.value)
+                                                          + (want.overflow    ? " (too large)"
+                                                             : want.underflow ? " (too small)"
+                                                                              : "")
+                                                          + " from " + fuzz::shown(text));
     return 0;
 }

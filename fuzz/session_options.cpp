@@ -91,7 +91,6 @@ std::string written(const SessionOptions &o)
     return text;
 }
 
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -102,8 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (bool upper : {true, false}) {
         const std::optional<SessionOptions> cased = parsed(fuzz::withCase(text, upper));
         FUZZ_CHECK(cased.has_value() == o.has_value() && (!o || same(*o, *cased)),
-                   std::string("the ") + (upper ? "upper" : "lower") + "-case text reads differently: "
-                       + fuzz::shown(text));
+                   std::string("the ") + (upper ? "upper" : "lower")
+                       + "-case text reads differently: " + fuzz::shown(text));
     }
     const std::optional<SessionOptions> prefixed = parsed("QvFuzzUnknownSetting = whatever;" + std::string(text));
     FUZZ_CHECK(prefixed.has_value() == o.has_value() && (!o || same(*o, *prefixed)),
@@ -118,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const std::string again = written(*o);
     const std::optional<SessionOptions> reread = parsed(again);
-    FUZZ_CHECK(reread && same(*o, *reread), "written out as " + fuzz::shown(again) + " it reads differently; from "
-                                                + fuzz::shown(text));
+    FUZZ_CHECK(reread && same(*o, *reread),
+               "written out as " + fuzz::shown(again) + " it reads differently; from " + fuzz::shown(text));
     return 0;
 }

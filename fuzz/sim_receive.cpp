@@ -52,7 +52,8 @@ std::vector<std::string_view> responseUnits(std::string_view reply)
     std::vector<std::string_view> units;
     bool quoted = false;
     std::size_t start = 0;
-    for (std::size_t i = reply.find_first_of("\";"); i != std::string_view::npos; i = reply.find_first_of("\";", i + 1)) {
+    for (std::size_t i = reply.find_first_of("\";"); i != std::string_view::npos;
+         i = reply.find_first_of("\";", i + 1)) {
         if (reply[i] == '"') {
             quoted = !quoted;
         } else if (!quoted) {
@@ -205,13 +206,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // Faults that keep replies back, or make these very queries fail, leave nothing to check below.
     const bool maySayNothing = faults.noAnswer || faults.stopAnsweringAfter || !faults.errorOn.empty();
     // The closing questions in two messages, as a controller would ask them.
-    const std::optional<std::string> countsReply =
-        ask(instrument, "DATA:POINts?;:SYSTem:ERRor:COUNt?", maySayNothing, input);
+    const std::optional<std::string> countsReply = ask(instrument, "DATA:POINts?;:SYSTem:ERRor:COUNt?", maySayNothing,
+                                                       input);
     if (!countsReply)
         return 0;
     const std::vector<std::string_view> counts = responseUnits(*countsReply);
     if (counts.size() != 2) {
-        FUZZ_CHECK(maySayNothing, "two queries, " + std::to_string(counts.size()) + " replies: " + fuzz::shown(*countsReply));
+        FUZZ_CHECK(maySayNothing,
+                   "two queries, " + std::to_string(counts.size()) + " replies: " + fuzz::shown(*countsReply));
         return 0;
     }
     const std::optional<long long> points = wholeNumber(counts[0]);
@@ -237,8 +239,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (std::size_t i = 0; i < errors.size(); ++i) {
         const bool last = i + 1 == errors.size();
         FUZZ_CHECK((errorNumber(errors[i], input) == 0) == last,
-                   "error " + std::to_string(i + 1) + " of " + std::to_string(*count) + " counted: "
-                       + fuzz::shown(errors[i]) + " after " + fuzz::shown(input));
+                   "error " + std::to_string(i + 1) + " of " + std::to_string(*count)
+                       + " counted: " + fuzz::shown(errors[i]) + " after " + fuzz::shown(input));
     }
     return 0;
 }

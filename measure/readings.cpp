@@ -78,7 +78,10 @@ void VISAComExample::waitForReadings()
         if (points == numReadings)
             return;
         if (points > numReadings)
-            fail(tr("The instrument at %1 stored %2 readings of %3 expected.").arg(ioAddress).arg(points).arg(numReadings));
+            fail(tr("The instrument at %1 stored %2 readings of %3 expected.")
+                     .arg(ioAddress)
+                     .arg(points)
+                     .arg(numReadings));
         most = std::max(most, points);
         if (m_platform.now() > deadline) {
             QString description = tr("The instrument at %1 stored %2 readings of %3 expected within %4 seconds.")
@@ -100,7 +103,9 @@ std::chrono::nanoseconds VISAComExample::deadlineAfter(double seconds) const
     const double room = std::chrono::duration<double>(std::chrono::nanoseconds::max() - now).count();
     if (!(seconds < room))
         return std::chrono::nanoseconds::max();
-    return now + std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(std::max(seconds, 0.0)));
+    return now
+           + std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::duration<double>(std::max(seconds, 0.0)));
 }
 
 QString VISAComExample::instrumentReport()

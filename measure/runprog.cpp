@@ -69,10 +69,8 @@ bool VISAComExample::eventFilter(QObject *watched, QEvent *event)
             case QEvent::Wheel:
             case QEvent::Shortcut:
             case QEvent::ShortcutOverride:
-            case QEvent::ContextMenu:
-                return true;
-            default:
-                break;
+            case QEvent::ContextMenu: return true;
+            default: break;
             }
         }
     }

@@ -24,14 +24,13 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
-int toInteger(std::string_view name, std::string_view value, int min,
-              int max = std::numeric_limits<int>::max())
+int toInteger(std::string_view name, std::string_view value, int min, int max = std::numeric_limits<int>::max())
 {
     int number = 0;
     const std::size_t skip = !value.empty() && value.front() == '+' ? 1 : 0;
     const auto result = std::from_chars(value.data() + skip, value.data() + value.size(), number);
-    if (value.empty() || result.ec != std::errc() || result.ptr != value.data() + value.size()
-        || number < min || number > max) {
+    if (value.empty() || result.ec != std::errc() || result.ptr != value.data() + value.size() || number < min
+        || number > max) {
         throw std::invalid_argument("fault \"" + std::string(name) + "\": \"" + std::string(value)
                                     + "\" is not a valid number");
     }
@@ -71,8 +70,7 @@ using Kind = Faults::Kind;
 const Kind kKinds[] = {
     {"wrong-model", "", "*IDN? names another model (QV3320)", true,
      [](Faults &f, std::string_view) { f.model = Faults::kWrongModel; }},
-    {"model", "NAME", "*IDN? names model NAME", true,
-     [](Faults &f, std::string_view v) { f.model = std::string(v); }},
+    {"model", "NAME", "*IDN? names model NAME", true, [](Faults &f, std::string_view v) { f.model = std::string(v); }},
     {"wrong-module", "", "slot 100 holds another module (QV3392)", true,
      [](Faults &f, std::string_view) { f.module = Faults::kWrongModule; }},
     {"module", "NAME", "slot 100 holds module NAME", true,
@@ -84,8 +82,7 @@ const Kind kKinds[] = {
      [](Faults &f, std::string_view v) { f.queuedErrors.push_back(toErrorCode("queued-error", v)); }},
     {"no-answer", "", "executes commands but never replies (reads time out)", true,
      [](Faults &f, std::string_view) { f.noAnswer = true; }},
-    {"absent", "", "no instrument answers at any address", false,
-     [](Faults &f, std::string_view) { f.absent = true; }},
+    {"absent", "", "no instrument answers at any address", false, [](Faults &f, std::string_view) { f.absent = true; }},
     {"error-on", "HEADER[/CODE]", "that command fails with CODE (default -222), e.g. error-on=TRIG:TIM", true,
      setErrorOn},
     {"scan-never-completes", "", "the last reading of a scan is never taken", true,
@@ -115,9 +112,10 @@ void apply(Faults &faults, std::string_view item, bool instrumentOnly)
     if (!kind->value.empty() && value.empty())
         throw std::invalid_argument("fault \"" + name + "\" needs a value: " + kind->usage());
     if (instrumentOnly && !kind->inInstrument) {
-        throw std::invalid_argument("fault \"" + name + "\" cannot be served: it acts on the addresses of "
-                                    "qvscan's built-in simulator, not on the instrument (to rehearse a missing "
-                                    "instrument, point the client at a device nobody serves)");
+        throw std::invalid_argument("fault \"" + name
+                                    + "\" cannot be served: it acts on the addresses of "
+                                      "qvscan's built-in simulator, not on the instrument (to rehearse a missing "
+                                      "instrument, point the client at a device nobody serves)");
     }
     kind->apply(faults, value);
 }

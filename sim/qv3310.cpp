@@ -85,28 +85,34 @@ std::optional<double> voltageRange(const Call &c, std::size_t i)
         return std::nullopt;
     const double volts = c.number(i, kVoltageRangeLimits);
     // The smallest range that holds the value, as a DMM picks it.
-    return *std::find_if(kVoltageRanges.begin(), kVoltageRanges.end(), [volts](double range) { return volts <= range; });
+    return *std::find_if(kVoltageRanges.begin(), kVoltageRanges.end(),
+                         [volts](double range) { return volts <= range; });
 }
 
 // Each setting's values by name: what its command takes, and (the first name's short form) what
 // its query replies.
 constexpr std::pair<std::string_view, TemperatureUnit> kUnits[] = {
-    {"C", TemperatureUnit::Celsius},    {"CEL", TemperatureUnit::Celsius}, {"F", TemperatureUnit::Fahrenheit},
+    {"C", TemperatureUnit::Celsius},      {"CEL", TemperatureUnit::Celsius}, {"F", TemperatureUnit::Fahrenheit},
     {"FAR", TemperatureUnit::Fahrenheit}, {"K", TemperatureUnit::Kelvin},
 };
 constexpr std::pair<std::string_view, ReferenceJunction> kJunctions[] = {
-    {"INTernal", ReferenceJunction::Internal}, {"EXTernal", ReferenceJunction::External}, {"FIXed", ReferenceJunction::Fixed},
+    {"INTernal", ReferenceJunction::Internal},
+    {"EXTernal", ReferenceJunction::External},
+    {"FIXed", ReferenceJunction::Fixed},
 };
 constexpr std::pair<std::string_view, char> kThermocouples[] = {
     {"J", 'J'}, {"K", 'K'}, {"T", 'T'}, {"E", 'E'}, {"N", 'N'}, {"R", 'R'}, {"S", 'S'}, {"B", 'B'}, {"DEFault", 'J'},
 };
 constexpr std::pair<std::string_view, TriggerSource> kSources[] = {
-    {"IMMediate", TriggerSource::Immediate}, {"TIMer", TriggerSource::Timer},
-    {"BUS", TriggerSource::Bus},             {"EXTernal", TriggerSource::External},
+    {"IMMediate", TriggerSource::Immediate},
+    {"TIMer", TriggerSource::Timer},
+    {"BUS", TriggerSource::Bus},
+    {"EXTernal", TriggerSource::External},
 };
 constexpr std::pair<std::string_view, bool> kTimeTypes[] = {{"RELative", true}, {"ABSolute", false}};
 constexpr std::pair<std::string_view, Function> kTemperatureFunctions[] = {
-    {"TCouple", Function::Thermocouple}, {"DEFault", Function::Thermocouple},
+    {"TCouple", Function::Thermocouple},
+    {"DEFault", Function::Thermocouple},
 };
 
 char thermocoupleType(const Call &c, std::size_t i)
@@ -149,8 +155,8 @@ constexpr ChannelSetting<char> kThermocoupleSetting{Function::Thermocouple, &Cha
                                                     [](char type) { return std::string(1, type); }};
 constexpr ChannelSetting<double> kVoltageNplcSetting{Function::DcVolts, &ChannelConfig::nplc,
                                                      [](const Call &c) { return c.number(0, kNplcLimits); }, shownNr3};
-constexpr ChannelSetting<double> kTemperatureNplcSetting{Function::Thermocouple, &ChannelConfig::nplc,
-                                                         [](const Call &c) { return c.number(0, kNplcLimits); }, shownNr3};
+constexpr ChannelSetting<double> kTemperatureNplcSetting{
+    Function::Thermocouple, &ChannelConfig::nplc, [](const Call &c) { return c.number(0, kNplcLimits); }, shownNr3};
 constexpr ChannelSetting<double> kDelaySetting{std::nullopt, &ChannelConfig::delaySeconds,
                                                [](const Call &c) { return c.number(0, kDelayLimits); }, shownNr3};
 
@@ -184,36 +190,57 @@ const Qv3310::Table &Qv3310::commands()
         // IEEE 488.2 common commands
         {"*IDN?", 0, [](Qv3310 &d, Call &c) { c.reply(d.identification()); }},
         {"*RST", 0, [](Qv3310 &d, Call &) { d.reset(); }},
-        {"*CLS", 0, [](Qv3310 &d, Call &) { d.m_errors.clear(); d.m_eventStatus = 0; d.m_operationCompleteAt.reset(); }},
-        {"*OPC?", 0, [](Qv3310 &d, Call &c) { d.m_replyNotBefore = std::max(d.m_replyNotBefore, d.scanCompletion()); c.reply("1"); }},
+        {"*CLS", 0,
+         [](Qv3310 &d, Call &) {
+             d.m_errors.clear();
+             d.m_eventStatus = 0;
+             d.m_operationCompleteAt.reset();
+         }},
+        {"*OPC?", 0,
+         [](Qv3310 &d, Call &c) {
+             d.m_replyNotBefore = std::max(d.m_replyNotBefore, d.scanCompletion());
+             c.reply("1");
+         }},
         {"*OPC", 0, [](Qv3310 &d, Call &) { d.m_operationCompleteAt = d.scanCompletion(); }},
-        {"*ESR?", 0, [](Qv3310 &d, Call &c) { d.readOperationComplete(); c.reply(std::to_string(std::exchange(d.m_eventStatus, 0))); }},
-        {"*ESE", 1, [](Qv3310 &d, Call &c) { d.m_eventStatusEnable = static_cast<int>(c.integer(0, kRegisterLimits)); }},
+        {"*ESR?", 0,
+         [](Qv3310 &d, Call &c) {
+             d.readOperationComplete();
+             c.reply(std::to_string(std::exchange(d.m_eventStatus, 0)));
+         }},
+        {"*ESE", 1,
+         [](Qv3310 &d, Call &c) { d.m_eventStatusEnable = static_cast<int>(c.integer(0, kRegisterLimits)); }},
         {"*ESE?", 0, [](Qv3310 &d, Call &c) { c.reply(std::to_string(d.m_eventStatusEnable)); }},
-        {"*SRE", 1, [](Qv3310 &d, Call &c) { d.m_serviceRequestEnable = static_cast<int>(c.integer(0, kRegisterLimits)) & ~kStbMasterSummary; }},
+        {"*SRE", 1,
+         [](Qv3310 &d, Call &c) {
+             d.m_serviceRequestEnable = static_cast<int>(c.integer(0, kRegisterLimits)) & ~kStbMasterSummary;
+         }},
         {"*SRE?", 0, [](Qv3310 &d, Call &c) { c.reply(std::to_string(d.m_serviceRequestEnable)); }},
         {"*STB?", 0, [](Qv3310 &d, Call &c) { c.reply(std::to_string(d.statusByte())); }},
         {"*TST?", 0, [](Qv3310 &, Call &c) { c.reply("+0"); }},
-        {"*TRG", 0, [](Qv3310 &d, Call &) {
+        {"*TRG", 0,
+         [](Qv3310 &d, Call &) {
              if (!d.m_scan || !d.m_scan->trigger(d.m_clock->now()))
                  throw Error(err::kTriggerIgnored);
          }},
 
         // System
         {"SYSTem:ERRor[:NEXT]?", 0, [](Qv3310 &d, Call &c) { c.reply(d.m_errors.next()); }},
-        {"SYSTem:ERRor:COUNt?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatNr1(static_cast<long long>(d.m_errors.size()))); }},
+        {"SYSTem:ERRor:COUNt?", 0,
+         [](Qv3310 &d, Call &c) { c.reply(scpi::formatNr1(static_cast<long long>(d.m_errors.size()))); }},
         {"SYSTem:VERSion?", 0, [](Qv3310 &, Call &c) { c.reply("1999.0"); }},
         {"SYSTem:REMote", 0, [](Qv3310 &d, Call &) { d.m_remote = true; }},
         {"SYSTem:RWLock", 0, [](Qv3310 &d, Call &) { d.m_remote = true; }},
         {"SYSTem:LOCal", 0, [](Qv3310 &d, Call &) { d.m_remote = false; }},
-        {"SYSTem:CTYPe?", 1, [](Qv3310 &d, Call &c) {
+        {"SYSTem:CTYPe?", 1,
+         [](Qv3310 &d, Call &c) {
              const long long slot = c.integer(0, kSlotLimits);
              if (slot % 100 != 0)
                  throw Error(err::kIllegalParameterValue, "no slot " + std::to_string(slot));
              c.reply(d.moduleIdentification(static_cast<int>(slot)));
          }},
         {"SYSTem:DATE?", 0, [](Qv3310 &d, Call &c) { c.reply(d.dateText()); }},
-        {"SYSTem:DATE", 3, [](Qv3310 &d, Call &c) {
+        {"SYSTem:DATE", 3,
+         [](Qv3310 &d, Call &c) {
              const chr::year_month_day date{chr::year(static_cast<int>(c.integer(0, {2000, 2099, 2000}))),
                                             chr::month(static_cast<unsigned>(c.integer(1, {1, 12, 1}))),
                                             chr::day(static_cast<unsigned>(c.integer(2, {1, 31, 1})))};
@@ -223,7 +250,8 @@ const Qv3310::Table &Qv3310::commands()
              d.setCivil(chr::sys_days(date).time_since_epoch() + (civil - chr::floor<chr::days>(civil)));
          }},
         {"SYSTem:TIME?", 0, [](Qv3310 &d, Call &c) { c.reply(d.timeText()); }},
-        {"SYSTem:TIME", 3, [](Qv3310 &d, Call &c) {
+        {"SYSTem:TIME", 3,
+         [](Qv3310 &d, Call &c) {
              const long long hour = c.integer(0, {0, 23, 0});
              const long long minute = c.integer(1, {0, 59, 0});
              const double second = c.number(2, {0, 59.999, 0});
@@ -234,7 +262,8 @@ const Qv3310::Table &Qv3310::commands()
         // DMM
         {"INSTrument:DMM:INSTalled?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatBool(d.m_dmmInstalled)); }},
         {"INSTrument:DMM[:STATe]?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatBool(d.m_dmmEnabled)); }},
-        {"INSTrument:DMM[:STATe]", 1, [](Qv3310 &d, Call &c) {
+        {"INSTrument:DMM[:STATe]", 1,
+         [](Qv3310 &d, Call &c) {
              const bool on = c.boolean(0);
              if (!d.m_dmmInstalled)
                  throw Error(err::kHardwareMissing, "DMM not installed");
@@ -243,7 +272,8 @@ const Qv3310::Table &Qv3310::commands()
          }},
 
         // Channel configuration
-        {"CONFigure:TEMPerature", 5, [](Qv3310 &d, Call &c) {
+        {"CONFigure:TEMPerature", 5,
+         [](Qv3310 &d, Call &c) {
              const auto channels = d.targets(c);
              c.choice<Function>(0, kTemperatureFunctions);
              const char type = thermocoupleType(c, 1);
@@ -255,7 +285,8 @@ const Qv3310::Table &Qv3310::commands()
                  config.nplc = kNplcLimits.def;
              }
          }},
-        {"CONFigure:VOLTage[:DC]", 3, [](Qv3310 &d, Call &c) {
+        {"CONFigure:VOLTage[:DC]", 3,
+         [](Qv3310 &d, Call &c) {
              const auto channels = d.targets(c);
              const auto range = voltageRange(c, 0);
              if (c.has(1))
@@ -270,13 +301,17 @@ const Qv3310::Table &Qv3310::commands()
          }},
         {"CONFigure?", 1, [](Qv3310 &d, Call &c) { d.replyPerChannel(c, configurationText); }},
         {"UNIT:TEMPerature", 2, setChannels<kUnitSetting>, 1, showChannels<kUnitSetting>},
-        {"[SENSe:]TEMPerature:TRANsducer:TCouple:RJUNction:TYPE", 2, setChannels<kJunctionSetting>, 1, showChannels<kJunctionSetting>},
-        {"[SENSe:]TEMPerature:TRANsducer:TCouple:TYPE", 2, setChannels<kThermocoupleSetting>, 1, showChannels<kThermocoupleSetting>},
+        {"[SENSe:]TEMPerature:TRANsducer:TCouple:RJUNction:TYPE", 2, setChannels<kJunctionSetting>, 1,
+         showChannels<kJunctionSetting>},
+        {"[SENSe:]TEMPerature:TRANsducer:TCouple:TYPE", 2, setChannels<kThermocoupleSetting>, 1,
+         showChannels<kThermocoupleSetting>},
         {"[SENSe:]VOLTage[:DC]:NPLCycles", 2, setChannels<kVoltageNplcSetting>, 1, showChannels<kVoltageNplcSetting>},
-        {"[SENSe:]TEMPerature:NPLCycles", 2, setChannels<kTemperatureNplcSetting>, 1, showChannels<kTemperatureNplcSetting>},
+        {"[SENSe:]TEMPerature:NPLCycles", 2, setChannels<kTemperatureNplcSetting>, 1,
+         showChannels<kTemperatureNplcSetting>},
 
         // Scan list and channel delay
-        {"ROUTe:SCAN", 1, [](Qv3310 &d, Call &c) {
+        {"ROUTe:SCAN", 1,
+         [](Qv3310 &d, Call &c) {
              std::vector<int> channels = c.channelList(0, kFirstChannel, kLastChannel);
              d.requireIdle();
              // A multiplexer scans in channel order, each channel once.
@@ -285,23 +320,28 @@ const Qv3310::Table &Qv3310::commands()
              d.m_settings.scanList = std::move(channels);
          }},
         {"ROUTe:SCAN?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatChannelList(d.m_settings.scanList)); }},
-        {"ROUTe:SCAN:SIZE?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatNr1(static_cast<long long>(d.m_settings.scanList.size()))); }},
+        {"ROUTe:SCAN:SIZE?", 0,
+         [](Qv3310 &d, Call &c) { c.reply(scpi::formatNr1(static_cast<long long>(d.m_settings.scanList.size()))); }},
         {"ROUTe:CHANnel:DELay", 2, setChannels<kDelaySetting>, 1, showChannels<kDelaySetting>},
 
         // Trigger
-        {"TRIGger:COUNt", 1, [](Qv3310 &d, Call &c) {
+        {"TRIGger:COUNt", 1,
+         [](Qv3310 &d, Call &c) {
              const auto count = static_cast<int>(c.integer(0, kTriggerCountLimits));
              d.requireIdle();
              d.m_settings.triggerCount = count;
          }},
         {"TRIGger:COUNt?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatNr3(d.m_settings.triggerCount)); }},
-        {"TRIGger:SOURce", 1, [](Qv3310 &d, Call &c) {
+        {"TRIGger:SOURce", 1,
+         [](Qv3310 &d, Call &c) {
              const auto source = c.choice<TriggerSource>(0, kSources);
              d.requireIdle();
              d.m_settings.triggerSource = source;
          }},
-        {"TRIGger:SOURce?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::shortMnemonic<TriggerSource>(kSources, d.m_settings.triggerSource)); }},
-        {"TRIGger:TIMer", 1, [](Qv3310 &d, Call &c) {
+        {"TRIGger:SOURce?", 0,
+         [](Qv3310 &d, Call &c) { c.reply(scpi::shortMnemonic<TriggerSource>(kSources, d.m_settings.triggerSource)); }},
+        {"TRIGger:TIMer", 1,
+         [](Qv3310 &d, Call &c) {
              const double seconds = c.number(0, kTimerLimits);
              d.requireIdle();
              d.m_settings.timerSeconds = seconds;
@@ -311,17 +351,19 @@ const Qv3310::Table &Qv3310::commands()
         // Reading format
         {"FORMat:READing:TIME", 1, [](Qv3310 &d, Call &c) { d.m_settings.timeStamps = c.boolean(0); }},
         {"FORMat:READing:TIME?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatBool(d.m_settings.timeStamps)); }},
-        {"FORMat:READing:TIME:TYPE", 1, [](Qv3310 &d, Call &c) {
-             d.m_settings.relativeTime = c.choice<bool>(0, kTimeTypes);
-         }},
-        {"FORMat:READing:TIME:TYPE?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::shortMnemonic<bool>(kTimeTypes, d.m_settings.relativeTime)); }},
+        {"FORMat:READing:TIME:TYPE", 1,
+         [](Qv3310 &d, Call &c) { d.m_settings.relativeTime = c.choice<bool>(0, kTimeTypes); }},
+        {"FORMat:READing:TIME:TYPE?", 0,
+         [](Qv3310 &d, Call &c) { c.reply(scpi::shortMnemonic<bool>(kTimeTypes, d.m_settings.relativeTime)); }},
         {"FORMat:READing:CHANnel", 1, [](Qv3310 &d, Call &c) { d.m_settings.channelNumbers = c.boolean(0); }},
-        {"FORMat:READing:CHANnel?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatBool(d.m_settings.channelNumbers)); }},
+        {"FORMat:READing:CHANnel?", 0,
+         [](Qv3310 &d, Call &c) { c.reply(scpi::formatBool(d.m_settings.channelNumbers)); }},
 
         // Scanning and reading memory
         {"INITiate[:IMMediate]", 0, [](Qv3310 &d, Call &) { d.startScan(); }},
         {"ABORt", 0, [](Qv3310 &d, Call &) { d.m_scan.reset(); }},
-        {"DATA:POINts?", 0, [](Qv3310 &d, Call &c) { c.reply(scpi::formatNr1(static_cast<long long>(d.m_memory.size()))); }},
+        {"DATA:POINts?", 0,
+         [](Qv3310 &d, Call &c) { c.reply(scpi::formatNr1(static_cast<long long>(d.m_memory.size()))); }},
         {"DATA:REMove?", 1, [](Qv3310 &d, Call &c) { c.reply(d.removeReadings(c.integer(0, kReadingCountLimits))); }},
     };
     return table;
@@ -335,9 +377,11 @@ Qv3310::Qv3310(std::shared_ptr<Clock> clock, Faults faults)
         throw std::invalid_argument("Qv3310 needs a clock");
     for (const Faults::ErrorOn &errorOn : m_faults.errorOn) {
         const auto units = scpi::parseProgramMessage(errorOn.header);
-        const auto *entry = units.size() == 1 && units.front().error == err::kNone ? commands().find(units.front()) : nullptr;
+        const auto *entry = units.size() == 1 && units.front().error == err::kNone ? commands().find(units.front())
+                                                                                   : nullptr;
         if (!entry)
-            throw std::invalid_argument("fault \"error-on\": \"" + errorOn.header + "\" is not a command of the " + kModel);
+            throw std::invalid_argument("fault \"error-on\": \"" + errorOn.header + "\" is not a command of the "
+                                        + kModel);
         m_failingHeaders.push_back({entry->pattern, errorOn.code});
     }
 
@@ -391,7 +435,8 @@ void Qv3310::receive(std::string_view message)
     responses.clear();
     m_parser.parse(message, [&](const scpi::ProgramUnit &unit) { execute(unit, responses); });
     if (!responses.empty() && !m_faults.noAnswer)
-        m_output = Reply{responses.size() == 1 ? std::move(responses.front()) : joined(responses, ';'), m_replyNotBefore};
+        m_output = Reply{responses.size() == 1 ? std::move(responses.front()) : joined(responses, ';'),
+                         m_replyNotBefore};
 }
 
 void Qv3310::execute(const scpi::ProgramUnit &unit, std::vector<std::string> &responses)
@@ -517,7 +562,7 @@ std::vector<int> Qv3310::targets(Call &c) const
 void Qv3310::requireFunction(const std::vector<int> &channels, Function function) const
 {
     const char *what = function == Function::Thermocouple ? " does not measure temperature"
-                                                           : " does not measure DC volts";
+                                                          : " does not measure DC volts";
     for (int number : channels) {
         if (channel(number).function != function)
             throw Error(err::kSettingsConflict, "channel " + std::to_string(number) + what);
@@ -574,8 +619,7 @@ void Qv3310::startScan()
 std::string Qv3310::removeReadings(long long count)
 {
     if (static_cast<std::size_t>(count) > m_memory.size()) {
-        throw Error(err::kDataOutOfRange,
-                    "only " + std::to_string(m_memory.size()) + " readings stored");
+        throw Error(err::kDataOutOfRange, "only " + std::to_string(m_memory.size()) + " readings stored");
     }
     std::vector<std::string> records;
     for (long long i = 0; i < count; ++i) {
@@ -600,8 +644,7 @@ std::string Qv3310::formatRecord(const Reading &reading) const
 
 std::string Qv3310::identification() const
 {
-    return std::string(kManufacturer) + "," + m_faults.model.value_or(kModel) + "," + kSerialNumber + ","
-           + kFirmware;
+    return std::string(kManufacturer) + "," + m_faults.model.value_or(kModel) + "," + kSerialNumber + "," + kFirmware;
 }
 
 std::string Qv3310::moduleIdentification(int slot) const

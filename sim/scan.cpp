@@ -58,20 +58,15 @@ double simulatedValue(int channel, const ChannelConfig &config, Clock::Duration 
 {
     const int position = (channel % 100 - 1) % 10; // 0..9 within a bank of ten
     if (config.function == Function::Thermocouple) {
-        const double celsius = 22.6 + 0.25 * position + 0.4 * drift(channel, at)
-                               + 0.03 * noise(channel, at);
+        const double celsius = 22.6 + 0.25 * position + 0.4 * drift(channel, at) + 0.03 * noise(channel, at);
         switch (config.unit) {
-        case TemperatureUnit::Celsius:
-            return celsius;
-        case TemperatureUnit::Fahrenheit:
-            return celsius * 9.0 / 5.0 + 32.0;
-        case TemperatureUnit::Kelvin:
-            return celsius + 273.15;
+        case TemperatureUnit::Celsius: return celsius;
+        case TemperatureUnit::Fahrenheit: return celsius * 9.0 / 5.0 + 32.0;
+        case TemperatureUnit::Kelvin: return celsius + 273.15;
         }
         return celsius;
     }
-    const double volts = 0.5 + 0.45 * position + 0.002 * drift(channel, at)
-                         + 0.00005 * noise(channel, at);
+    const double volts = 0.5 + 0.45 * position + 0.002 * drift(channel, at) + 0.00005 * noise(channel, at);
     // A fixed range over-ranges at 120 % of full scale, like a real DMM.
     if (config.range && std::abs(volts) > 1.2 * *config.range)
         return kOverload;
@@ -94,14 +89,12 @@ ScanRun::ScanRun(std::vector<Step> steps, Options options, Clock::Duration start
 std::optional<Clock::Duration> ScanRun::startOfPass(int pass) const
 {
     switch (m_options.source) {
-    case TriggerSource::Immediate:
-        return pass == 0 ? m_start : m_lastFinish;
+    case TriggerSource::Immediate: return pass == 0 ? m_start : m_lastFinish;
     case TriggerSource::Timer:
         // A pass that outlasts the timer delays the next one: the trigger waits for the scan.
         return std::max(later(m_start, pass, m_options.timer), m_lastFinish);
     case TriggerSource::Bus:
-    case TriggerSource::External:
-        return std::nullopt;
+    case TriggerSource::External: return std::nullopt;
     }
     return std::nullopt;
 }
@@ -195,8 +188,9 @@ bool ScanRun::storeWholePasses(Clock::Duration now, ReadingMemory &stored)
         const auto total = (*finishOfPass(passes - 1) - first).count();
         const bool even = passes == 2
                           || (*finishOfPass(2) - second == period
-                              && (period.count() > 0 ? total % period.count() == 0 && total / period.count() == passes - 1
-                                                     : total == 0));
+                              && (period.count() > 0
+                                      ? total % period.count() == 0 && total / period.count() == passes - 1
+                                      : total == 0));
         if (!even)
             passes = 1; // the next call takes the rest
     }
@@ -210,8 +204,7 @@ bool ScanRun::storeWholePasses(Clock::Duration now, ReadingMemory &stored)
 
 bool ScanRun::trigger(Clock::Duration now)
 {
-    const bool waiting = !m_finished && !m_passStart
-                         && m_options.source == TriggerSource::Bus;
+    const bool waiting = !m_finished && !m_passStart && m_options.source == TriggerSource::Bus;
     if (waiting) {
         m_passStart = now;
         m_completion.reset();
@@ -249,8 +242,7 @@ std::optional<Clock::Duration> ScanRun::finishOfPass(long long k) const
     if (k == 0)
         return finish;
     switch (m_options.source) {
-    case TriggerSource::Immediate:
-        return later(finish, k, passTime);
+    case TriggerSource::Immediate: return later(finish, k, passTime);
     case TriggerSource::Timer: {
         // Pass m + k starts at the latest of: its own timer tick; the tick after pass m plus
         // k - 1 pass times (passes longer than the timer run back to back); the end of pass m
@@ -261,8 +253,7 @@ std::optional<Clock::Duration> ScanRun::finishOfPass(long long k) const
         return later(std::max({tick, backToBack, afterThis}), 1, passTime);
     }
     case TriggerSource::Bus:
-    case TriggerSource::External:
-        return std::nullopt; // the next pass waits for a trigger
+    case TriggerSource::External: return std::nullopt; // the next pass waits for a trigger
     }
     return std::nullopt;
 }

@@ -39,8 +39,8 @@ constexpr auto kLetter = charClass([](int c) { return (c >= 'A' && c <= 'Z') || 
 constexpr auto kMnemonicTail = charClass(
     [](int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_'; });
 /// What opens or closes a string or a bracket, or separates units or parameters.
-constexpr auto kStructural =
-    charClass([](int c) { return c == '"' || c == '\'' || c == '(' || c == ')' || c == ';' || c == ','; });
+constexpr auto kStructural = charClass(
+    [](int c) { return c == '"' || c == '\'' || c == '(' || c == ')' || c == ';' || c == ','; });
 
 bool isWhitespace(char c)
 {
@@ -119,7 +119,8 @@ void appendUpperCased(std::string &out, std::string_view text)
 {
     const std::size_t start = out.size();
     out.append(text);
-    std::transform(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), out.begin() + static_cast<std::ptrdiff_t>(start), upper);
+    std::transform(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(),
+                   out.begin() + static_cast<std::ptrdiff_t>(start), upper);
 }
 
 /// Reads one mnemonic at @p pos: a letter, then letters, digits or underscores.
@@ -216,8 +217,7 @@ std::optional<long> parseInteger(std::string_view text)
     text = trimmed(text);
     long value = 0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || !isDigit(text.front()) || result.ec != std::errc()
-        || result.ptr != text.data() + text.size()) {
+    if (text.empty() || !isDigit(text.front()) || result.ec != std::errc() || result.ptr != text.data() + text.size()) {
         return std::nullopt;
     }
     return value;

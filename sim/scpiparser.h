@@ -104,8 +104,7 @@ private:
         bool matches(const std::string &node) const { return node == longForm || node == shortForm; }
     };
 
-    bool matchFrom(std::size_t patternIndex, const std::vector<std::string> &nodes,
-                   std::size_t nodeIndex) const;
+    bool matchFrom(std::size_t patternIndex, const std::vector<std::string> &nodes, std::size_t nodeIndex) const;
 
     std::string m_text;
     std::vector<Node> m_nodes;
@@ -205,8 +204,9 @@ public:
     {
         // Reserved in full: a query's pattern is a view of its HeaderPattern's text, which must
         // not move.
-        m_entries.reserve(entries.size() + static_cast<std::size_t>(std::count_if(
-                                               entries.begin(), entries.end(), [](const Entry &e) { return e.query; })));
+        m_entries.reserve(entries.size()
+                          + static_cast<std::size_t>(
+                              std::count_if(entries.begin(), entries.end(), [](const Entry &e) { return e.query; })));
         for (const Entry &entry : entries) {
             add(HeaderPattern(entry.pattern), {entry.pattern, entry.maxParameters, entry.handler});
             if (entry.query) {

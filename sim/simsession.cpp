@@ -8,8 +8,7 @@
 
 namespace sim {
 
-SimSession::SimSession(std::shared_ptr<Qv3310> instrument, visa::ResourceName name,
-                       visa::SessionOptions options)
+SimSession::SimSession(std::shared_ptr<Qv3310> instrument, visa::ResourceName name, visa::SessionOptions options)
     : m_instrument(std::move(instrument))
     , m_name(std::move(name))
     , m_canonical(m_name.canonical())

@@ -20,8 +20,7 @@ std::unique_ptr<visa::IMessage> SimulatedBackend::open(const visa::ResourceName 
                                                        const visa::SessionOptions &options)
 {
     if (!answersAt(name)) {
-        throw visa::VisaError("Open", name.canonical(),
-                              "resource not found: no instrument answers at this address");
+        throw visa::VisaError("Open", name.canonical(), "resource not found: no instrument answers at this address");
     }
     return std::make_unique<SimSession>(m_instrument, name, options);
 }
@@ -33,8 +32,7 @@ bool SimulatedBackend::answersAt(const visa::ResourceName &name) const
     switch (name.type) {
     case visa::InterfaceType::Gpib:
         return name.board == kGpibBoard && name.primaryAddress == kGpibAddress && !name.secondaryAddress;
-    case visa::InterfaceType::Serial:
-        return name.board == kSerialPort;
+    case visa::InterfaceType::Serial: return name.board == kSerialPort;
     }
     return false;
 }

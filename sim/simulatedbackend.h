@@ -22,8 +22,7 @@ public:
 
     explicit SimulatedBackend(std::shared_ptr<Qv3310> instrument);
 
-    std::unique_ptr<visa::IMessage> open(const visa::ResourceName &name,
-                                         const visa::SessionOptions &options) override;
+    std::unique_ptr<visa::IMessage> open(const visa::ResourceName &name, const visa::SessionOptions &options) override;
 
     const std::shared_ptr<Qv3310> &instrument() const { return m_instrument; }
 

@@ -54,8 +54,8 @@ void createLink(const std::string &link, const std::string &target)
             throw std::runtime_error("cannot create link " + link + ": something other than a symbolic link is there");
         struct stat pointee = {};
         if (stat(link.c_str(), &pointee) == 0) {
-            throw std::runtime_error("cannot create link " + link + ": it is in use, pointing at "
-                                     + linkTarget(link) + " (another qvscan-sim?)");
+            throw std::runtime_error("cannot create link " + link + ": it is in use, pointing at " + linkTarget(link)
+                                     + " (another qvscan-sim?)");
         }
         if (unlink(link.c_str()) != 0)
             throw std::runtime_error("cannot replace the stale link " + link + ": " + std::strerror(errno));
@@ -133,7 +133,9 @@ int main(int argc, char **argv)
     // The stop signals are blocked except while the server waits, so they only end the wait.
     // SIGHUP (the terminal it ran in closed) ends it as cleanly as the others.
     constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = requestStop;
     sigemptyset(&action.sa_mask);
     sigset_t stopSignals;

@@ -121,7 +121,8 @@ void PtyServer::serve(const volatile std::sig_atomic_t &stop, const sigset_t &wa
         if (due != Duration::max()) {
             const Duration wait = std::max(due - m_instrument.clock().now(), Duration::zero());
             // In wall-clock time, rounded up: waking a little late is harmless, early only spins.
-            const auto wallNs = static_cast<long long>(std::ceil(static_cast<double>(wait.count()) / m_options.timeScale));
+            const auto wallNs = static_cast<long long>(
+                std::ceil(static_cast<double>(wait.count()) / m_options.timeScale));
             timeout.tv_sec = static_cast<time_t>(wallNs / 1'000'000'000);
             timeout.tv_nsec = static_cast<long>(wallNs % 1'000'000'000);
             timeoutPtr = &timeout;

@@ -96,10 +96,8 @@ double FormattedIO488::ReadNumber(ASCIIType type, bool /*flushToEND*/)
         max = std::numeric_limits<std::int32_t>::max();
         value = roundHalfEven(value);
         break;
-    case ASCIIType_R8:
-        break;
-    default:
-        throw fail(std::string("cannot read a number as ") + typeName(type) + ";");
+    case ASCIIType_R8: break;
+    default: throw fail(std::string("cannot read a number as ") + typeName(type) + ";");
     }
     if (!(value >= min && value <= max))
         throw fail(std::string("value out of range for ") + typeName(type));
@@ -110,8 +108,8 @@ std::vector<std::string> FormattedIO488::ReadList(ASCIIType type, std::string_vi
 {
     std::string reply = readReply("ReadList");
     if (type != ASCIIType_BSTR)
-        throw VisaError("ReadList", IO->ResourceName(), std::string("reading a list as ") + typeName(type)
-                                                            + " is not supported");
+        throw VisaError("ReadList", IO->ResourceName(),
+                        std::string("reading a list as ") + typeName(type) + " is not supported");
     if (reply.ends_with('\n'))
         reply.pop_back();
 

@@ -227,8 +227,8 @@ int GpibBackend::timeoutCode(int ms)
 {
     // The upper bound of each code T10us .. T1000s, in microseconds.
     static constexpr long long kStepsUs[] = {
-        10,        30,        100,        300,        1'000,       3'000,       10'000,        30'000,        100'000,
-        300'000,   1'000'000, 3'000'000,  10'000'000, 30'000'000,  100'000'000, 300'000'000,   1'000'000'000,
+        10,      30,        100,       300,        1'000,      3'000,       10'000,      30'000,        100'000,
+        300'000, 1'000'000, 3'000'000, 10'000'000, 30'000'000, 100'000'000, 300'000'000, 1'000'000'000,
     };
     const long long us = static_cast<long long>(std::max(ms, 0)) * 1000;
     for (size_t i = 0; i < std::size(kStepsUs); ++i)
@@ -245,8 +245,8 @@ std::unique_ptr<IMessage> GpibBackend::open(const ResourceName &name, const Sess
     try {
         loadLibrary();
     } catch (const std::runtime_error &e) {
-        throw VisaError("Open", resource, std::string("GPIB needs linux-gpib (") + kDefaultLibrary
-                                              + ") or a VISA library: " + e.what());
+        throw VisaError("Open", resource,
+                        std::string("GPIB needs linux-gpib (") + kDefaultLibrary + ") or a VISA library: " + e.what());
     }
 
     const int timeoutMs = IoTimeout::of(options).ms;

@@ -7,8 +7,14 @@
 namespace visa {
 
 namespace {
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 /// The value of a decimal that from_chars found out of range: infinite when its magnitude is
 /// too large (every type refuses it), zero when too small. The magnitude is read from where the
@@ -59,7 +65,8 @@ std::optional<double> leadingNumber(std::string_view reply, size_t *consumed)
     }
     // from_chars would also take "inf", "nan" and a second sign: only plain decimals are numbers here.
     const bool startsNumber = pos < reply.size()
-        && (isDigit(reply[pos]) || (reply[pos] == '.' && pos + 1 < reply.size() && isDigit(reply[pos + 1])));
+                              && (isDigit(reply[pos])
+                                  || (reply[pos] == '.' && pos + 1 < reply.size() && isDigit(reply[pos + 1])));
     if (!startsNumber)
         return std::nullopt;
 
@@ -68,7 +75,7 @@ std::optional<double> leadingNumber(std::string_view reply, size_t *consumed)
     auto [end, ec] = std::from_chars(first, reply.data() + reply.size(), value, std::chars_format::general);
     if (ec == std::errc::result_out_of_range)
         value = outOfRange(std::string_view(first, size_t(end - first)));
-else if (ec != std::errc())
+    else if (ec != std::errc())
         return std::nullopt;
     if (consumed)
         *consumed = size_t(end - reply.data());

@@ -16,8 +16,8 @@ public:
     /// Opens @p resourceName with the settings of @p optionString. @p accessMode and
     /// @p openTimeout are accepted for compatibility; -1 (or any value) means the defaults.
     /// Throws VisaError naming the resource when the name, the options or the open fail.
-    std::unique_ptr<IMessage> Open(const std::string &resourceName, int accessMode = 0,
-                                   int openTimeout = 2000, const std::string &optionString = {});
+    std::unique_ptr<IMessage> Open(const std::string &resourceName, int accessMode = 0, int openTimeout = 2000,
+                                   const std::string &optionString = {});
 
 private:
     std::shared_ptr<Backend> m_backend;

@@ -32,7 +32,10 @@ std::string clipped(std::string_view text)
     return text.size() > kMaxQuoted ? std::string(text.substr(0, kMaxQuoted)) + "..." : std::string(text);
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 /// Reads a run of decimal digits at the front of @p text; empty when there is none.
 std::optional<unsigned> takeNumber(std::string_view &text, unsigned max)
@@ -76,8 +79,9 @@ ResourceName ResourceName::parse(std::string_view text)
         while (!rest.empty() && isDigit(rest.front()))
             rest.remove_prefix(1);
         if (startsWithNoCase(text, type) && (rest.empty() || rest.starts_with("::")))
-            throw std::invalid_argument(std::string(type) + " resources are not supported (only GPIB and serial "
-                                                            "(ASRL) instruments are supported)");
+            throw std::invalid_argument(std::string(type)
+                                        + " resources are not supported (only GPIB and serial "
+                                          "(ASRL) instruments are supported)");
     }
 
     ResourceName name;

@@ -79,8 +79,8 @@ std::string permissionAdvice(const std::string &device)
         return {};
     const group *owner = ::getgrgid(status.st_gid);
     const std::string name = owner ? owner->gr_name : std::to_string(status.st_gid);
-    return "; the device belongs to group " + name + " and the user must belong to it (sudo adduser $USER "
-           + name + ", then log in again)";
+    return "; the device belongs to group " + name + " and the user must belong to it (sudo adduser $USER " + name
+           + ", then log in again)";
 }
 
 namespace {
@@ -196,8 +196,8 @@ private:
     void checkDevice(const char *operation) const
     {
         if (!m_port.isOpen())
-            fail(operation, "the device " + m_device + " is gone or no longer works ("
-                                + m_port.errorString().toStdString() + ")");
+            fail(operation,
+                 "the device " + m_device + " is gone or no longer works (" + m_port.errorString().toStdString() + ")");
     }
 
     Chunk readChunk(char *buffer, size_t capacity, std::chrono::milliseconds remaining)

@@ -47,8 +47,7 @@ public:
     virtual ~Backend() = default;
 
     /// Opens @p name with @p options; throws VisaError (operation "Open") when it cannot.
-    virtual std::unique_ptr<IMessage> open(const visa::ResourceName &name,
-                                           const SessionOptions &options) = 0;
+    virtual std::unique_ptr<IMessage> open(const visa::ResourceName &name, const SessionOptions &options) = 0;
 };
 
 } // namespace visa

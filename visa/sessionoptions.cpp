@@ -52,7 +52,7 @@ bool boolean(std::string_view name, std::string_view value)
     badValue(name, value, "TRUE or FALSE");
 }
 
-template <typename Enum, size_t N>
+template<typename Enum, size_t N>
 Enum choice(std::string_view name, std::string_view value, const std::pair<const char *, Enum> (&table)[N])
 {
     const std::string v = upper(value);
@@ -78,7 +78,7 @@ constexpr std::pair<const char *, FlowControl> kFlowControls[] = {
     {"ASRL_FLOW_DTR_DSR", FlowControl::DtrDsr},
 };
 constexpr std::pair<const char *, Parity> kParities[] = {
-    {"ASRL_PAR_NONE", Parity::None}, {"ASRL_PAR_ODD", Parity::Odd}, {"ASRL_PAR_EVEN", Parity::Even},
+    {"ASRL_PAR_NONE", Parity::None}, {"ASRL_PAR_ODD", Parity::Odd},     {"ASRL_PAR_EVEN", Parity::Even},
     {"ASRL_PAR_MARK", Parity::Mark}, {"ASRL_PAR_SPACE", Parity::Space},
 };
 constexpr std::pair<const char *, StopBits> kStopBits[] = {

@@ -27,7 +27,7 @@ public:
     /// The address of @p name, or null when the library does not export it.
     void *optionalSymbol(const char *name) const;
 
-    template <typename Function>
+    template<typename Function>
     Function function(const char *name) const
     {
         return reinterpret_cast<Function>(symbol(name));

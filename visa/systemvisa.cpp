@@ -59,8 +59,8 @@ struct SystemVisaBackend::Library
             ViSession rm = 0;
             const ViStatus status = viOpenDefaultRM(&rm);
             if (status < VI_SUCCESS)
-                throw VisaError("Open", resource, describe(0, "viOpenDefaultRM", status) + " (VISA library "
-                                                      + lib->path() + ")");
+                throw VisaError("Open", resource,
+                                describe(0, "viOpenDefaultRM", status) + " (VISA library " + lib->path() + ")");
             defaultRm = rm;
         }
         return *defaultRm;
@@ -296,8 +296,9 @@ std::unique_ptr<IMessage> SystemVisaBackend::open(const ResourceName &name, cons
     const auto set = [&](const char *attributeName, ViAttr attribute, ViAttrState value) {
         const ViStatus s = m_library->viSetAttribute(vi, attribute, value);
         if (s < VI_SUCCESS)
-            throw VisaError("Open", resource, m_library->describe(vi, "viSetAttribute", s) + " (setting "
-                                                  + attributeName + " to " + std::to_string(value) + ")");
+            throw VisaError("Open", resource,
+                            m_library->describe(vi, "viSetAttribute", s) + " (setting " + attributeName + " to "
+                                + std::to_string(value) + ")");
     };
     // Every bus gets the same time-out: the option text's, else the default, never the library's own.
     set("VI_ATTR_TMO_VALUE", VI_ATTR_TMO_VALUE, static_cast<ViAttrState>(IoTimeout::of(options).ms));

@@ -45,11 +45,17 @@ public:
         return reply;
     }
 
-    void Clear() override { traced([&] { m_inner->Clear(); }); }
-    void Close() override { traced([&] { m_inner->Close(); }); }
+    void Clear() override
+    {
+        traced([&] { m_inner->Clear(); });
+    }
+    void Close() override
+    {
+        traced([&] { m_inner->Close(); });
+    }
 
 private:
-    template <typename Call>
+    template<typename Call>
     void traced(Call call)
     {
         try {

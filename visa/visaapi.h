@@ -62,8 +62,7 @@ constexpr ViAttrState VI_ASRL_END_BREAK = 3;
 constexpr int kStatusDescSize = 256;
 
 using ViOpenDefaultRMFn = ViStatus (*)(ViSession *rm);
-using ViOpenFn = ViStatus (*)(ViSession rm, const ViChar *name, ViAccessMode mode, ViUInt32 timeout,
-                              ViSession *vi);
+using ViOpenFn = ViStatus (*)(ViSession rm, const ViChar *name, ViAccessMode mode, ViUInt32 timeout, ViSession *vi);
 using ViSetAttributeFn = ViStatus (*)(ViObject vi, ViAttr attribute, ViAttrState value);
 using ViWriteFn = ViStatus (*)(ViSession vi, const ViByte *buffer, ViUInt32 count, ViUInt32 *written);
 using ViReadFn = ViStatus (*)(ViSession vi, ViByte *buffer, ViUInt32 count, ViUInt32 *read);

@@ -250,13 +250,13 @@ TEST_P(ListMenu, OffersSaveOnlyWhenReadingsAreListed)
     EXPECT_TRUE(QDir(folder.path()).isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    States, ListMenu,
-    ::testing::Values(MenuState{"AtStartUp", {}, MenuState::StartUp, true, false},
-                      MenuState{"AfterSelection", {}, MenuState::Selected, true, false},
-                      MenuState{"AfterARun", {}, MenuState::Run, true, true},
-                      MenuState{"AfterAWrongInstrument", {"wrong-model"}, MenuState::Run, false, false}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(States, ListMenu,
+                         ::testing::Values(MenuState{"AtStartUp", {}, MenuState::StartUp, true, false},
+                                           MenuState{"AfterSelection", {}, MenuState::Selected, true, false},
+                                           MenuState{"AfterARun", {}, MenuState::Run, true, true},
+                                           MenuState{
+                                               "AfterAWrongInstrument", {"wrong-model"}, MenuState::Run, false, false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 struct Selection
 {
@@ -380,8 +380,7 @@ TEST_P(SavedFile, HoldsTheStartTheInstrumentAndEveryReading)
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{"run.csv"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Buses, SavedFile,
-                         ::testing::Values(BusCase{"Gpib", "GPIB0::9"}, BusCase{"Serial", "ASRL1"}),
+INSTANTIATE_TEST_SUITE_P(Buses, SavedFile, ::testing::Values(BusCase{"Gpib", "GPIB0::9"}, BusCase{"Serial", "ASRL1"}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 /// One simulated instrument on the GPIB address and another, of a different model, on the serial one.

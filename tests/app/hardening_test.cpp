@@ -52,23 +52,24 @@ const QString kLong = "GPIB0::" + QString(5000, '9');
 
 INSTANTIATE_TEST_SUITE_P(
     Addresses, TypedAddress,
-    ::testing::Values(
-        AddressCase{"Empty", "", false, "No Resources found"},
-        AddressCase{"Blanks", "   ", false, "No Resources found"},
-        AddressCase{"LowerCase", "gpib0::9", true, {}},
-        AddressCase{"SerialLowerCase", "asrl1", true, {}},
-        AddressCase{"SerialWithSuffix", "ASRL1::INSTR", false, "\"ASRL1::INSTR::INSTR\" is not a valid resource name"},
-        AddressCase{"GpibWithSuffix", "GPIB0::9::INSTR", true, {}},
-        AddressCase{"Network", "TCPIP0::10.0.0.1::INSTR", false, "No Resources found"},
-        AddressCase{"BlankInFront", " GPIB0::9", false, "is not a valid resource name"},
-        AddressCase{"VeryLong", kLong, false, "is out of range"},
-        AddressCase{"FullWidthLetters", QString::fromUtf8("\xEF\xBC\xA7\xEF\xBC\xB0\xEF\xBC\xA9\xEF\xBC\xA2" "0::9"), false,
-                    "No Resources found"},
-        AddressCase{"NonAsciiDigit", QString::fromUtf8("GPIB0::\xEF\xBC\x99"), false, "primary address"},
-        AddressCase{"PathLike", "ASRL../../X", false, "serial port number"},
-        AddressCase{"PathAfterPort", "ASRL1/../../dev/sda", false, "is not a valid resource name"},
-        AddressCase{"BothKinds", "GPIB0::9ASRL", false, "is not a valid resource name"},
-        AddressCase{"NoSuchPort", "ASRL7", false, "Open on ASRL7::INSTR failed"}),
+    ::testing::Values(AddressCase{"Empty", "", false, "No Resources found"},
+                      AddressCase{"Blanks", "   ", false, "No Resources found"},
+                      AddressCase{"LowerCase", "gpib0::9", true, {}}, AddressCase{"SerialLowerCase", "asrl1", true, {}},
+                      AddressCase{"SerialWithSuffix", "ASRL1::INSTR", false,
+                                  "\"ASRL1::INSTR::INSTR\" is not a valid resource name"},
+                      AddressCase{"GpibWithSuffix", "GPIB0::9::INSTR", true, {}},
+                      AddressCase{"Network", "TCPIP0::10.0.0.1::INSTR", false, "No Resources found"},
+                      AddressCase{"BlankInFront", " GPIB0::9", false, "is not a valid resource name"},
+                      AddressCase{"VeryLong", kLong, false, "is out of range"},
+                      AddressCase{"FullWidthLetters",
+                                  QString::fromUtf8("\xEF\xBC\xA7\xEF\xBC\xB0\xEF\xBC\xA9\xEF\xBC\xA2"
+                                                    "0::9"),
+                                  false, "No Resources found"},
+                      AddressCase{"NonAsciiDigit", QString::fromUtf8("GPIB0::\xEF\xBC\x99"), false, "primary address"},
+                      AddressCase{"PathLike", "ASRL../../X", false, "serial port number"},
+                      AddressCase{"PathAfterPort", "ASRL1/../../dev/sda", false, "is not a valid resource name"},
+                      AddressCase{"BothKinds", "GPIB0::9ASRL", false, "is not a valid resource name"},
+                      AddressCase{"NoSuchPort", "ASRL7", false, "Open on ASRL7::INSTR failed"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct ReplyCase
@@ -129,7 +130,8 @@ TEST_F(WindowTest, AnErrorQueueThatNeverEmptiesEndsAfterABoundedNumberOfBoxes)
 
     ASSERT_GE(platform.messages.size(), 2);
     EXPECT_LE(platform.messages.size(), 40);
-    EXPECT_EQ(platform.messages.front(), "Error in: RunProg\nError Number: -100\nError Message: -100,\"Command error\"\n");
+    EXPECT_EQ(platform.messages.front(),
+              "Error in: RunProg\nError Number: -100\nError Message: -100,\"Command error\"\n");
     EXPECT_TRUE(platform.messages.back().contains("did not empty")) << platform.messages.back().toStdString();
     EXPECT_TRUE(window->ended());
     EXPECT_EQ(backend->events.back(), "release GPIB0::9::INSTR");
@@ -168,7 +170,8 @@ TEST_F(WindowTest, EveryFailureOfTheRoutinesIsShownInTheOperatorsLanguage)
         {"SYSTem:ERRor?", "-99999,\"Bad\"\n", "[tr] The reply to \"SYSTem:ERRor?\" gives error number -99999, which"},
         {"SYSTem:ERRor?", "-100,\"Command error\"\n", "[tr] The error queue of GPIB0::9 did not empty"},
         {"SYSTem:DATE?", "", "[tr] The reply \"\" from GPIB0::9 is shorter than its line terminator ([tr] LF)."},
-        {"ROUTe:SCAN:SIZE?", "+25\n", "[tr] The reply to \"ROUTe:SCAN:SIZE?\" from GPIB0::9 gives [tr] a scan size of 25"},
+        {"ROUTe:SCAN:SIZE?", "+25\n",
+         "[tr] The reply to \"ROUTe:SCAN:SIZE?\" from GPIB0::9 gives [tr] a scan size of 25"},
         {"TRIGger:TIMer?", "+1.0E+09\n", "[tr] The replies to \"TRIGger:COUNt?\" (2), \"TRIGger:TIMer?\" (1E+09 s)"},
         {"DATA:POINTS?", "+41\n", "[tr] The instrument at GPIB0::9 stored 41 readings of 40 expected."},
         {"DATA:REMove? 1", "\n", "[tr] Reading 1 from GPIB0::9 has 1 field(s)"},

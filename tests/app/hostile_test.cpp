@@ -111,54 +111,99 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, HostileInstrument,
     ::testing::Values(
         // Terminators: only the one that is there is removed.
-        HostileCase{"SerialRepliesEndingInLfAlone", "ASRL1",
-                    {{"*IDN?", "QVSCAN-TEST,QV3310,0,1.0\n"}, {"SYSTem:DATE?", "2026,12,10\n"}}, nullptr,
-                    "2026,12,10", {}, 40, true},
-        HostileCase{"SerialRepliesEndingInCrLf", "ASRL1",
-                    {{"*IDN?", "QVSCAN-TEST,QV3310,0,1.0\r\n"}, {"SYSTem:DATE?", "2026,12,10\r\n"}}, nullptr,
+        HostileCase{"SerialRepliesEndingInLfAlone",
+                    "ASRL1",
+                    {{"*IDN?", "QVSCAN-TEST,QV3310,0,1.0\n"}, {"SYSTem:DATE?", "2026,12,10\n"}},
+                    nullptr,
+                    "2026,12,10",
+                    {},
+                    40,
+                    true},
+        HostileCase{"SerialRepliesEndingInCrLf",
+                    "ASRL1",
+                    {{"*IDN?", "QVSCAN-TEST,QV3310,0,1.0\r\n"}, {"SYSTem:DATE?", "2026,12,10\r\n"}},
+                    nullptr,
                     "2026,12,10"},
-        HostileCase{"SerialReadingEndingInLfAlone", "ASRL1",
-                    {{"SYSTem:DATE?", "2026,12,10\n"}, {"DATA:REMove? 1", "+2.31E+01,+0.27,101\n"}}, nullptr,
-                    "2026,12,10", " 1\t101\t+2.31E+01\t+0.27"},
+        HostileCase{"SerialReadingEndingInLfAlone",
+                    "ASRL1",
+                    {{"SYSTem:DATE?", "2026,12,10\n"}, {"DATA:REMove? 1", "+2.31E+01,+0.27,101\n"}},
+                    nullptr,
+                    "2026,12,10",
+                    " 1\t101\t+2.31E+01\t+0.27"},
         HostileCase{"GpibReplyEndingInLf", "GPIB0::9", {{"SYSTem:DATE?", "2026,12,10\n"}}, nullptr, "2026,12,10"},
-        HostileCase{"GpibReplyWithoutItsLf", "GPIB0::9", {{"SYSTem:DATE?", "2026,12,10"}},
+        HostileCase{"GpibReplyWithoutItsLf",
+                    "GPIB0::9",
+                    {{"SYSTem:DATE?", "2026,12,10"}},
                     "The reply \"2026,12,10\" from GPIB0::9 does not end with its line terminator (LF)."},
         // NUL and control bytes are listed exactly as they came.
-        HostileCase{"NulAndControlBytes", "GPIB0::9",
+        HostileCase{"NulAndControlBytes",
+                    "GPIB0::9",
                     {{"SYSTem:DATE?", "2026\0,12,\x1B[2J10\n"s}, {"DATA:REMove? 1", "+2.31E+01\0\x07,+0.27,101\n"s}},
-                    nullptr, QString::fromLatin1("2026\0,12,\x1B[2J10"s),
+                    nullptr,
+                    QString::fromLatin1("2026\0,12,\x1B[2J10"s),
                     QString::fromLatin1(" 1\t101\t+2.31E+01\0\x07\t+0.27"s)},
         // Read-back values no scan of the configuration can have.
-        HostileCase{"NegativeScanSizeAndCount", "GPIB0::9",
+        HostileCase{"NegativeScanSizeAndCount",
+                    "GPIB0::9",
                     {{"ROUTe:SCAN:SIZE?", "-20\n"}, {"TRIGger:COUNt?", "-2\n"}},
                     "The reply to \"ROUTe:SCAN:SIZE?\" from GPIB0::9 gives a scan size of -20 "
                     "(expected: 0 to 20 channels)."},
-        HostileCase{"ScanSizeAboveTheScanList", "GPIB0::9", {{"ROUTe:SCAN:SIZE?", "+21\n"}},
+        HostileCase{"ScanSizeAboveTheScanList",
+                    "GPIB0::9",
+                    {{"ROUTe:SCAN:SIZE?", "+21\n"}},
                     "\"ROUTe:SCAN:SIZE?\" from GPIB0::9 gives a scan size of 21"},
-        HostileCase{"EmptyScanStaysValid", "GPIB0::9", {{"ROUTe:SCAN:SIZE?", "+0\n"}}, nullptr, {}, {}, 0, false,
-                    {"+0\n"}},
-        HostileCase{"TriggerCountZero", "GPIB0::9", {{"TRIGger:COUNt?", "+0\n"}},
+        HostileCase{
+            "EmptyScanStaysValid", "GPIB0::9", {{"ROUTe:SCAN:SIZE?", "+0\n"}}, nullptr, {}, {}, 0, false, {"+0\n"}},
+        HostileCase{"TriggerCountZero",
+                    "GPIB0::9",
+                    {{"TRIGger:COUNt?", "+0\n"}},
                     "The reply to \"TRIGger:COUNt?\" from GPIB0::9 gives a trigger count of 0 (expected: at least 1)."},
-        HostileCase{"NegativeDelay", "GPIB0::9", {{"ROUTe:CHANnel:DELay? (@101)", "-2.5E-01\n"}},
+        HostileCase{"NegativeDelay",
+                    "GPIB0::9",
+                    {{"ROUTe:CHANnel:DELay? (@101)", "-2.5E-01\n"}},
                     "\"ROUTe:CHANnel:DELay? (@101)\" from GPIB0::9 gives a channel delay of -.25 s"},
-        HostileCase{"InfiniteDelay", "GPIB0::9", {{"ROUTe:CHANnel:DELay? (@101)", "+1E+999\n"}},
+        HostileCase{"InfiniteDelay",
+                    "GPIB0::9",
+                    {{"ROUTe:CHANnel:DELay? (@101)", "+1E+999\n"}},
                     "ReadNumber (reply to \"ROUTe:CHANnel:DELay? (@101)\") on GPIB0::9::INSTR failed: value out of "
                     "range"},
-        HostileCase{"NegativeTimer", "GPIB0::9", {{"TRIGger:TIMer?", "-1.0E+01\n"}},
+        HostileCase{"NegativeTimer",
+                    "GPIB0::9",
+                    {{"TRIGger:TIMer?", "-1.0E+01\n"}},
                     "\"TRIGger:TIMer?\" from GPIB0::9 gives a trigger timer of -10 s"},
-        HostileCase{"OverloadTimer", "GPIB0::9", {{"TRIGger:TIMer?", "+9.9E+37\n"}},
+        HostileCase{"OverloadTimer",
+                    "GPIB0::9",
+                    {{"TRIGger:TIMer?", "+9.9E+37\n"}},
                     "\"TRIGger:TIMer?\" (9.9E+37 s), \"ROUTe:SCAN:SIZE?\" (20) and \"ROUTe:CHANnel:DELay? (@101)\" "
                     "(.25 s) from GPIB0::9 give a measurement time of 9.9E+37 s, longer than a day."},
         HostileCase{"TimerOfYears", "GPIB0::9", {{"TRIGger:TIMer?", "+1.0E+09\n"}}, "s, longer than a day."},
-        HostileCase{"CountOfYears", "GPIB0::9", {{"TRIGger:COUNt?", "+32767\n"}},
+        HostileCase{"CountOfYears",
+                    "GPIB0::9",
+                    {{"TRIGger:COUNt?", "+32767\n"}},
                     "The replies to \"TRIGger:COUNt?\" (32767), \"TRIGger:TIMer?\" (10 s)"},
         // Counts that cannot reach the expected one: the limit holds, and the message says why.
-        HostileCase{"PointCountGoingDown", "GPIB0::9", {}, "stored 5 readings of 40 expected within 75 seconds. Its "
-                    "count of stored readings went down from 30 to 5. It reports no error.", {}, {}, 40, false,
+        HostileCase{"PointCountGoingDown",
+                    "GPIB0::9",
+                    {},
+                    "stored 5 readings of 40 expected within 75 seconds. Its "
+                    "count of stored readings went down from 30 to 5. It reports no error.",
+                    {},
+                    {},
+                    40,
+                    false,
                     {"+10\n", "+20\n", "+30\n", "+5\n"}},
-        HostileCase{"CountBelowWithAnErrorQueued", "GPIB0::9", {}, "stored 39 readings of 40 expected within 75 "
-                    "seconds. It reports the error -113,\"Undefined header", {}, {}, 40, false, {},
-                    {"scan-never-completes"}, true}),
+        HostileCase{"CountBelowWithAnErrorQueued",
+                    "GPIB0::9",
+                    {},
+                    "stored 39 readings of 40 expected within 75 "
+                    "seconds. It reports the error -113,\"Undefined header",
+                    {},
+                    {},
+                    40,
+                    false,
+                    {},
+                    {"scan-never-completes"},
+                    true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 /// The poll still waits the whole limit, on the virtual clock, before it gives up.
@@ -228,8 +273,7 @@ TEST_F(BatchOutput, AMessageGoesWholeToStandardError)
     };
     window = std::make_unique<VISAComExample>(backend, *batchPlatform);
     EXPECT_EQ(runBatch(*window, *batchPlatform, out.get()), kBatchFailed);
-    EXPECT_EQ(readAll(errFile.get()),
-              "Error in: RunProg\nError Number: -100\nError Message: -100,\"Bad\0thing\"\n\n"s);
+    EXPECT_EQ(readAll(errFile.get()), "Error in: RunProg\nError Number: -100\nError Message: -100,\"Bad\0thing\"\n\n"s);
 }
 
 TEST_F(BatchOutput, OnATerminalControlCharactersOtherThanTabAreShownAsTheTraceShowsThem)
@@ -291,8 +335,10 @@ protected:
             QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonRelease, centre, global,
                                                                 Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
         }
-        QCoreApplication::postEvent(window->GetReadings, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " "));
-        QCoreApplication::postEvent(window->GetReadings, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " "));
+        QCoreApplication::postEvent(window->GetReadings,
+                                    new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " "));
+        QCoreApplication::postEvent(window->GetReadings,
+                                    new QKeyEvent(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " "));
     }
 };
 
@@ -418,7 +464,8 @@ TEST_P(MessageBox, KeepsItsTextAndItsOkButtonOnTheScreen)
             }
         ASSERT_EQ(buttons, 1);
         const QRect onScreen(ok->mapToGlobal(QPoint(0, 0)), ok->size());
-        EXPECT_TRUE(screen.contains(onScreen)) << "OK at y " << onScreen.top() << ", screen ends at " << screen.bottom();
+        EXPECT_TRUE(screen.contains(onScreen))
+            << "OK at y " << onScreen.top() << ", screen ends at " << screen.bottom();
         ok->click();
     };
     // Should the box not close by its OK button, the test ends it rather than hang.
@@ -437,8 +484,7 @@ TEST_P(MessageBox, KeepsItsTextAndItsOkButtonOnTheScreen)
     EXPECT_TRUE(seen);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, MessageBox,
-                         ::testing::Values(BoxCase{"OneError", 1}, BoxCase{"ThirtyTwoErrors", 32}),
+INSTANTIATE_TEST_SUITE_P(Lengths, MessageBox, ::testing::Values(BoxCase{"OneError", 1}, BoxCase{"ThirtyTwoErrors", 32}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

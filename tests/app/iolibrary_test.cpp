@@ -39,7 +39,8 @@ Kind kindOf(const std::shared_ptr<visa::Backend> &backend)
 class IoLibraryTest : public ::testing::Test
 {
 protected:
-    IoLibraryPlaces places{{"/nonexistent/libvisa.so", FAKEVISA_NOCLEAR_PATH, FAKEVISA_PATH}, FAKEGPIB_PATH, &trace, &notes, {}};
+    IoLibraryPlaces places{
+        {"/nonexistent/libvisa.so", FAKEVISA_NOCLEAR_PATH, FAKEVISA_PATH}, FAKEGPIB_PATH, &trace, &notes, {}};
     std::ostringstream trace;
     std::ostringstream notes;
 };
@@ -111,7 +112,8 @@ TEST_F(IoLibraryTest, TraceWrapsWhicheverBackendWasChosen)
     auto session = traced->open(visa::ResourceName::parse("GPIB0::9"), {});
     session->Write("*IDN?\n", true);
     session->Read();
-    EXPECT_THAT(trace.str(), AllOf(HasSubstr("GPIB0::9::INSTR > *IDN?\\n"), HasSubstr("GPIB0::9::INSTR < QVTEK,QV3310")));
+    EXPECT_THAT(trace.str(),
+                AllOf(HasSubstr("GPIB0::9::INSTR > *IDN?\\n"), HasSubstr("GPIB0::9::INSTR < QVTEK,QV3310")));
 }
 
 TEST_F(IoLibraryTest, TheVariableNamesTheVisaLibraryWhenNoOptionDoes)
@@ -130,7 +132,8 @@ TEST_F(IoLibraryTest, TheVariableNamesTheVisaLibraryWhenNoOptionDoes)
     named.visaLibrary = QStringLiteral(FAKEVISA_PATH);
     const Case cases[] = {
         {"the variable alone", {}, FAKEVISA_PATH, Kind::SystemVisa, "named by QVSCAN_VISA_LIBRARY"},
-        {"--visa-library before the variable", named, "/nonexistent/libvisa.so", Kind::SystemVisa, "named by --visa-library"},
+        {"--visa-library before the variable", named, "/nonexistent/libvisa.so", Kind::SystemVisa,
+         "named by --visa-library"},
         {"--builtin-io before the variable", builtin, FAKEVISA_PATH, Kind::Builtin, "--builtin-io"},
         {"no variable: the search", {}, "", Kind::SystemVisa, "the first VISA library the search found"},
     };
@@ -143,8 +146,9 @@ TEST_F(IoLibraryTest, TheVariableNamesTheVisaLibraryWhenNoOptionDoes)
         EXPECT_EQ(choice.why, c.why);
     }
     places.visaLibraryVariable = "/nonexistent/libvisa.so";
-    EXPECT_THAT([&] { makeIoLibrary({}, places); },
-                ThrowsMessage<RoutineError>(AllOf(HasSubstr("QVSCAN_VISA_LIBRARY"), HasSubstr("/nonexistent/libvisa.so"))));
+    EXPECT_THAT(
+        [&] { makeIoLibrary({}, places); },
+        ThrowsMessage<RoutineError>(AllOf(HasSubstr("QVSCAN_VISA_LIBRARY"), HasSubstr("/nonexistent/libvisa.so"))));
 }
 
 TEST_F(IoLibraryTest, TheTraceBeginsWithTheLibraryChosen)
@@ -184,14 +188,19 @@ protected:
 TEST_F(ResourceListingTest, SaysWhichLibraryAndWhyAndWhatIsConnected)
 {
     const std::string text = list({});
-    EXPECT_THAT(text, HasSubstr("I/O library: VISA library " FAKEVISA_PATH " (the first VISA library the search found)\n"));
-    EXPECT_THAT(text, HasSubstr("  /nonexistent/libvisa.so: not found (/nonexistent/libvisa.so: cannot open shared object file"));
-    EXPECT_THAT(text, HasSubstr("  " FAKEVISA_NOCLEAR_PATH ": skipped: " FAKEVISA_NOCLEAR_PATH " has no function viClear"));
+    EXPECT_THAT(text,
+                HasSubstr("I/O library: VISA library " FAKEVISA_PATH " (the first VISA library the search found)\n"));
+    EXPECT_THAT(
+        text,
+        HasSubstr("  /nonexistent/libvisa.so: not found (/nonexistent/libvisa.so: cannot open shared object file"));
+    EXPECT_THAT(text,
+                HasSubstr("  " FAKEVISA_NOCLEAR_PATH ": skipped: " FAKEVISA_NOCLEAR_PATH " has no function viClear"));
     EXPECT_THAT(text, HasSubstr("  " FAKEVISA_PATH ": found, used\n"));
     EXPECT_THAT(text, HasSubstr("linux-gpib (" FAKEGPIB_PATH "): found\n"));
     EXPECT_THAT(text, HasSubstr("  /dev/ttyS0: ASRL1::INSTR\n"));
-    EXPECT_THAT(text, HasSubstr("  /dev/ttyUSB0: no ASRL address (map one with --port), description USB-serial adapter, "
-                                "maker Maker Ltd, serial number A1B2C3\n"));
+    EXPECT_THAT(text,
+                HasSubstr("  /dev/ttyUSB0: no ASRL address (map one with --port), description USB-serial adapter, "
+                          "maker Maker Ltd, serial number A1B2C3\n"));
     EXPECT_THAT(text, HasSubstr("  GPIB0: answers\n    GPIB0::9::INSTR\n"));
     EXPECT_THAT(text, Not(HasSubstr("GPIB1")));
     EXPECT_THAT(text, Not(HasSubstr("Probe")));
@@ -233,7 +242,8 @@ TEST_F(ResourceListingTest, AnIoLibraryThatCannotBeSetUpFailsTheListing)
 {
     CommandLine options;
     options.visaLibrary = QStringLiteral("/nonexistent/libvisa.so");
-    EXPECT_THAT(list(options, 1), HasSubstr("none could be set up: --visa-library: cannot load /nonexistent/libvisa.so"));
+    EXPECT_THAT(list(options, 1),
+                HasSubstr("none could be set up: --visa-library: cannot load /nonexistent/libvisa.so"));
 }
 
 TEST(CommandLineParse, KeepsTheFaultsAndPortsItParsed)
@@ -244,8 +254,8 @@ TEST(CommandLineParse, KeepsTheFaultsAndPortsItParsed)
     EXPECT_EQ(simulated.options->simFaults, sim::Faults::parse({"no-dmm", "queued-errors=2", "error-on=TRIG:TIM"}));
     EXPECT_TRUE(simulated.options->ports.mapped().empty());
 
-    const CommandLineResult ported =
-        CommandLine::parse({"qvscan", "--port", "ASRL3=/dev/ttyUSB0", "--port", "ASRL1::INSTR=/tmp/pty"});
+    const CommandLineResult ported = CommandLine::parse(
+        {"qvscan", "--port", "ASRL3=/dev/ttyUSB0", "--port", "ASRL1::INSTR=/tmp/pty"});
     ASSERT_TRUE(ported.options);
     EXPECT_EQ(ported.options->ports.mapped(), (std::map<unsigned, std::string>{{1, "/tmp/pty"}, {3, "/dev/ttyUSB0"}}));
     EXPECT_EQ(ported.options->simFaults, sim::Faults{});
@@ -266,7 +276,8 @@ TEST(CommandLineParse, EndsTheProgramWithAMessageInsteadOfExiting)
         {{"--sim-fault", "no-dmm"}, CommandLineResult::kUsageError, "--sim-fault needs --simulate"},
         {{"--simulate", "--sim-fault", "no-such-fault"}, CommandLineResult::kUsageError, "--sim-fault: "},
         {{"--port", "COM1=/dev/ttyS0"}, CommandLineResult::kUsageError, "--port: "},
-        {{"--visa-library", "/x.so", "--builtin-io"}, CommandLineResult::kUsageError,
+        {{"--visa-library", "/x.so", "--builtin-io"},
+         CommandLineResult::kUsageError,
          "--visa-library cannot be combined with --builtin-io or --port"},
         {{"--help"}, 0, "Usage: "},
     };

@@ -163,7 +163,8 @@ TEST(ReadingsModel, ACsvRecordNeverSpillsIntoAnotherColumn)
               "1,101,Temperature (J thermocouple),'=cmd|' /C calc'!A0,°C,+1.0E+00\r\n");
     EXPECT_EQ(readingsexport::csvRecord(model.reading(1)),
               "2,102,Temperature (J thermocouple),\"two\tcolumns\r\nand lines\",°C,'-bad\r\n");
-    EXPECT_EQ(readingsexport::csvRecord(model.reading(2)), "3,103,Temperature (J thermocouple),overload,°C,+1.0E+00\r\n");
+    EXPECT_EQ(readingsexport::csvRecord(model.reading(2)),
+              "3,103,Temperature (J thermocouple),overload,°C,+1.0E+00\r\n");
 }
 
 TEST(ReadingsModel, ANewPassStartsWhenAChannelComesAgain)
@@ -440,8 +441,8 @@ TEST_F(Readings, TheChartDrawsEachPassOfEachQuantityAgainstTheChannel)
     EXPECT_TRUE(tip.contains("Reading: 24")) << tip.toStdString();
     EXPECT_TRUE(tip.contains("Channel: 104"));
     EXPECT_TRUE(tip.contains("Unit: °C"));
-    EXPECT_TRUE(tip.contains("Time (s): " + window->readingsKeeper().model().reading(23).timeDisplay() + "\n") ||
-                tip.endsWith("Time (s): " + window->readingsKeeper().model().reading(23).timeDisplay()))
+    EXPECT_TRUE(tip.contains("Time (s): " + window->readingsKeeper().model().reading(23).timeDisplay() + "\n")
+                || tip.endsWith("Time (s): " + window->readingsKeeper().model().reading(23).timeDisplay()))
         << tip.toStdString();
 }
 
@@ -565,11 +566,7 @@ INSTANTIATE_TEST_SUITE_P(
                                -1,
                                {"Channel", "Function", "Value"},
                                {{4, 1, 2, 3}, {5, 1, 2, 3}}},
-                      CopyCase{"ScatteredCells",
-                               {{0, 0}, {7, 3}},
-                               -1,
-                               {"Reading", "Value"},
-                               {{0, 0, -1}, {7, -1, 3}}},
+                      CopyCase{"ScatteredCells", {{0, 0}, {7, 3}}, -1, {"Reading", "Value"}, {{0, 0, -1}, {7, -1, 3}}},
                       CopyCase{"SortedByReadingDescending",
                                {{0, 0}, {0, 4}, {1, 0}, {1, 4}},
                                ReadingsModel::ReadingColumn,
@@ -636,9 +633,8 @@ TEST_P(RunEnd, RestoresTheCursorAndHidesTheBar)
     start(c.faults);
     readingFaults->failAt = c.failAt;
     bool waitedWithCursor = false;
-    QObject::connect(window.get(), &VISAComExample::storedReadings, [&](int, int, double) {
-        waitedWithCursor = window->cursor().shape() == Qt::WaitCursor;
-    });
+    QObject::connect(window.get(), &VISAComExample::storedReadings,
+                     [&](int, int, double) { waitedWithCursor = window->cursor().shape() == Qt::WaitCursor; });
     window->GetReadings->click();
     EXPECT_EQ(window->ended(), c.ends);
     EXPECT_EQ(window->cursor().shape(), Qt::ArrowCursor);
@@ -649,8 +645,7 @@ TEST_P(RunEnd, RestoresTheCursorAndHidesTheBar)
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, RunEnd,
-                         ::testing::Values(WayOut{"Normal", {}, 0, false},
-                                           WayOut{"FailureAtReading25", {}, 25, true},
+                         ::testing::Values(WayOut{"Normal", {}, 0, false}, WayOut{"FailureAtReading25", {}, 25, true},
                                            WayOut{"ScanNeverCompletes", {"scan-never-completes"}, 0, true},
                                            WayOut{"WrongInstrument", {"wrong-model"}, 0, false}),
                          [](const auto &info) { return std::string(info.param.name); });
@@ -713,8 +708,7 @@ TEST_F(Readings, AFailureAtReading25LeavesReadings1To24InTheOutputFile)
 
     ASSERT_EQ(platform.messages.size(), 1);
     // They are in a file already: the message stays the failure's own.
-    EXPECT_EQ(platform.messages[0],
-              "ReadList (reply to \"DATA:REMove? 1\") on GPIB0::9::INSTR failed: time-out");
+    EXPECT_EQ(platform.messages[0], "ReadList (reply to \"DATA:REMove? 1\") on GPIB0::9::INSTR failed: time-out");
     EXPECT_TRUE(window->ended());
     const QList<QStringList> records = readCsv(output);
     ASSERT_EQ(records.size(), 4 + 24);
@@ -748,8 +742,8 @@ TEST_F(Readings, AFailureAfterReadingsKeepsThemAndTheMessageSaysWhere)
     EXPECT_EQ(records[3], kColumns);
     for (int n = 1; n <= 24; ++n) {
         const Reading &r = window->readingsKeeper().model().reading(n - 1);
-        EXPECT_EQ(records[3 + n], (QStringList{QString::number(n), r.channelText, r.function.name,
-                                               r.value.numberText, r.unit(), r.timeText}));
+        EXPECT_EQ(records[3 + n], (QStringList{QString::number(n), r.channelText, r.function.name, r.value.numberText,
+                                               r.unit(), r.timeText}));
     }
 }
 
@@ -790,7 +784,8 @@ TEST_F(Readings, AnErrorFoundAfterTheReadingsEndsEachBoxWithWhereTheyAre)
     window->GetReadings->click();
     ASSERT_EQ(platform.messages.size(), 2) << platform.messages.join("\n---\n").toStdString();
     ASSERT_EQ(keptFiles().size(), 1);
-    const QString line = "Readings 1 to 40 were saved to " + QDir::toNativeSeparators(QDir(keptFolder()).filePath(keptFiles()[0]));
+    const QString line = "Readings 1 to 40 were saved to "
+                         + QDir::toNativeSeparators(QDir(keptFolder()).filePath(keptFiles()[0]));
     for (const QString &message : platform.messages) {
         EXPECT_TRUE(message.endsWith("\"\n" + line)) << message.toStdString();
         EXPECT_EQ(message.count(line), 1) << "each box names the file once";
@@ -858,7 +853,8 @@ TEST_F(Readings, ASaveThatFailsKeepsTheOldFileAndSaysWhy)
         listMenuEntry("Save Readings...")->trigger();
     }
     ASSERT_EQ(platform.messages.size(), 1);
-    EXPECT_TRUE(platform.messages[0].startsWith("The readings could not be saved to " + QDir::toNativeSeparators(saveAs)))
+    EXPECT_TRUE(
+        platform.messages[0].startsWith("The readings could not be saved to " + QDir::toNativeSeparators(saveAs)))
         << platform.messages[0].toStdString();
     EXPECT_TRUE(platform.messages[0].contains("File too large")) << platform.messages[0].toStdString();
     EXPECT_FALSE(window->ended());
@@ -1078,7 +1074,8 @@ TEST_F(BatchReadings, AFailureAtReading25LeavesReadings1To24BehindWithOrWithoutO
     ASSERT_EQ(keptFiles().size(), 1);
     const QString kept = QDir(keptFolder()).filePath(keptFiles()[0]);
     EXPECT_EQ(errors, "ReadList (reply to \"DATA:REMove? 1\") on GPIB0::9::INSTR failed: time-out\nReadings 1 to 24 "
-                      "were saved to " + kept + "\n");
+                      "were saved to "
+                          + kept + "\n");
     EXPECT_EQ(readCsv(kept).size(), 4 + 24);
 }
 

@@ -165,9 +165,9 @@ BatchRun runBatch(const QString &device)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     qvscan.setProcessEnvironment(environment);
-    qvscan.start(QStringLiteral(QVSCAN_PATH), {QStringLiteral("--batch"), QStringLiteral("--builtin-io"),
-                                               QStringLiteral("--port"), QStringLiteral("ASRL1=") + device,
-                                               QStringLiteral("--address"), QStringLiteral("ASRL1")});
+    qvscan.start(QStringLiteral(QVSCAN_PATH),
+                 {QStringLiteral("--batch"), QStringLiteral("--builtin-io"), QStringLiteral("--port"),
+                  QStringLiteral("ASRL1=") + device, QStringLiteral("--address"), QStringLiteral("ASRL1")});
     BatchRun run;
     run.finished = qvscan.waitForFinished(kRunLimitMs);
     if (!run.finished) {
@@ -274,9 +274,8 @@ TEST(EndToEnd, ABatchRunWithoutADesktopSessionWritesOnlyItsOwnMessagesToStandard
         environment.remove(QString::fromLatin1(name));
     environment.insert(QStringLiteral("TMPDIR"), temp.path());
     qvscan.setProcessEnvironment(environment);
-    qvscan.start(QStringLiteral(QVSCAN_PATH),
-                 {QStringLiteral("--simulate"), QStringLiteral("--batch"), QStringLiteral("--sim-fault"),
-                  QStringLiteral("wrong-model")});
+    qvscan.start(QStringLiteral(QVSCAN_PATH), {QStringLiteral("--simulate"), QStringLiteral("--batch"),
+                                               QStringLiteral("--sim-fault"), QStringLiteral("wrong-model")});
     ASSERT_TRUE(qvscan.waitForFinished(kRunLimitMs));
     EXPECT_EQ(qvscan.exitCode(), 1);
     EXPECT_EQ(qvscan.readAllStandardError().toStdString(), "Wrong instrument addressed!\n");

@@ -105,8 +105,8 @@ TEST_F(Selection, ASerialAddressGetsItsSuffixOptionsAndRemoteFirst)
     EXPECT_EQ(window->ioSelect->text(), "asrl1");
     EXPECT_EQ(backend->lastOptions.baudRate, 115200);
     EXPECT_EQ(backend->lastOptions.timeoutMs, 10000);
-    EXPECT_EQ(received(), (Strings{"SYSTem:REMote", "*IDN?", "SYSTem:CTYPe? 100", "INSTrument:DMM:INSTalled?",
-                                   "INSTrument:DMM?"}));
+    EXPECT_EQ(received(),
+              (Strings{"SYSTem:REMote", "*IDN?", "SYSTem:CTYPe? 100", "INSTrument:DMM:INSTalled?", "INSTrument:DMM?"}));
     // CR and LF both trimmed from the listed identification.
     EXPECT_EQ(listLines(), QStringList({"Instrument ID is:", identification(), ""}));
     EXPECT_TRUE(window->ioOpen);
@@ -212,16 +212,20 @@ const Strings kUpToDmm = {"*IDN?", "SYSTem:CTYPe? 100", "INSTrument:DMM:INSTalle
 INSTANTIATE_TEST_SUITE_P(
     Refusals, SelectionEnds,
     ::testing::Values(
-        EndingCase{"WrongModule", {"wrong-module"}, "GPIB0::9", "Incorrect Module Installed in slot 100!", false,
-                   kUpToModule},
-        EndingCase{"NoDmm", {"no-dmm"}, "GPIB0::9", "DMM not installed; unable to make measurements.", false,
-                   kUpToDmm},
+        EndingCase{
+            "WrongModule", {"wrong-module"}, "GPIB0::9", "Incorrect Module Installed in slot 100!", false, kUpToModule},
+        EndingCase{"NoDmm", {"no-dmm"}, "GPIB0::9", "DMM not installed; unable to make measurements.", false, kUpToDmm},
         EndingCase{"NetworkAddress", {}, "TCPIP0::10.0.0.1::INSTR", "No Resources found", false, {}},
         EndingCase{"EmptyAddress", {}, "", "No Resources found", false, {}},
-        EndingCase{"NoInstrumentThere", {}, "GPIB0::22", "Open on GPIB0::22::INSTR failed: resource not found", true, {}},
+        EndingCase{
+            "NoInstrumentThere", {}, "GPIB0::22", "Open on GPIB0::22::INSTR failed: resource not found", true, {}},
         EndingCase{"NoInstrumentAnywhere", {"absent"}, "GPIB0::9", "GPIB0::9", true, {}},
         EndingCase{"SerialSuffixTwice", {}, "ASRL1::INSTR", "ASRL1::INSTR::INSTR", true, {}},
-        EndingCase{"NoAnswer", {"no-answer"}, "GPIB0::9", "ReadString (reply to \"*IDN?\") on GPIB0::9::INSTR", true,
+        EndingCase{"NoAnswer",
+                   {"no-answer"},
+                   "GPIB0::9",
+                   "ReadString (reply to \"*IDN?\") on GPIB0::9::INSTR",
+                   true,
                    {"*IDN?"}}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -247,8 +251,8 @@ TEST_F(Selection, ASecondSelectionClosesTheFirstSessionAndListsAgain)
     window->SelectIO->click();
     window->SelectIO->click();
     EXPECT_TRUE(platform.messages.isEmpty());
-    EXPECT_EQ(backend->events,
-              (Strings{"open GPIB0::9::INSTR", "close GPIB0::9::INSTR", "release GPIB0::9::INSTR", "open GPIB0::9::INSTR"}));
+    EXPECT_EQ(backend->events, (Strings{"open GPIB0::9::INSTR", "close GPIB0::9::INSTR", "release GPIB0::9::INSTR",
+                                        "open GPIB0::9::INSTR"}));
     EXPECT_EQ(listLines(), QStringList({"Instrument ID is:", identification(), ""}));
     EXPECT_EQ(instrument->openSessions(), 1);
 }

@@ -138,15 +138,12 @@ TEST_P(FullRun, ListsFortyReadingsUnderTheStartDateAndTime)
 
 INSTANTIATE_TEST_SUITE_P(
     Buses, FullRun,
-    ::testing::Values(Bus{"Gpib",
-                          "GPIB0::9",
-                          {"*IDN?", "SYSTem:CTYPe? 100", "INSTrument:DMM:INSTalled?", "INSTrument:DMM?"},
-                          1},
-                      Bus{"Serial",
-                          "ASRL1",
-                          {"SYSTem:REMote", "*IDN?", "SYSTem:CTYPe? 100", "INSTrument:DMM:INSTalled?",
-                           "INSTrument:DMM?"},
-                          2}),
+    ::testing::Values(
+        Bus{"Gpib", "GPIB0::9", {"*IDN?", "SYSTem:CTYPe? 100", "INSTrument:DMM:INSTalled?", "INSTrument:DMM?"}, 1},
+        Bus{"Serial",
+            "ASRL1",
+            {"SYSTem:REMote", "*IDN?", "SYSTem:CTYPe? 100", "INSTrument:DMM:INSTalled?", "INSTrument:DMM?"},
+            2}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Measurement, ASecondClickReusesTheSession)
@@ -279,8 +276,9 @@ TEST_F(Measurement, ClicksDuringARunAreDroppedNotReplayed)
     const QPointF global = window->GetReadings->mapToGlobal(QPointF(centre));
     QCoreApplication::postEvent(window->GetReadings, new QMouseEvent(QEvent::MouseButtonPress, QPointF(centre), global,
                                                                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
-    QCoreApplication::postEvent(window->GetReadings, new QMouseEvent(QEvent::MouseButtonRelease, QPointF(centre), global,
-                                                                     Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+    QCoreApplication::postEvent(window->GetReadings,
+                                new QMouseEvent(QEvent::MouseButtonRelease, QPointF(centre), global, Qt::LeftButton,
+                                                Qt::NoButton, Qt::NoModifier));
     window->GetReadings->click();
     QCoreApplication::processEvents();
 

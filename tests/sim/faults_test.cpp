@@ -29,11 +29,10 @@ TEST(Faults, ParsesEveryFaultName)
     expected.missingField = true;
     expected.stopAnsweringAfter = 7;
 
-    const Faults parsed = Faults::parse({"model=QV2700", "wrong-module", "no-dmm", " dmm-off ",
-                                         "queued-errors=2", "queued-error=-350", "no-answer", "absent",
-                                         "error-on=TRIG:TIM,error-on=ROUT:SCAN:SIZE?/-221",
-                                         "scan-never-completes", "extra-readings", "missing-field",
-                                         "stop-answering-after=7"});
+    const Faults parsed = Faults::parse({"model=QV2700", "wrong-module", "no-dmm", " dmm-off ", "queued-errors=2",
+                                         "queued-error=-350", "no-answer", "absent",
+                                         "error-on=TRIG:TIM,error-on=ROUT:SCAN:SIZE?/-221", "scan-never-completes",
+                                         "extra-readings", "missing-field", "stop-answering-after=7"});
     EXPECT_EQ(parsed, expected);
     EXPECT_EQ(Faults::parse({}), Faults{});
     EXPECT_EQ(Faults::parse({"wrong-model"}).model, Faults::kWrongModel);
@@ -139,9 +138,9 @@ TEST(Faults, TheReadmeListsExactlyTheFaultsOfTheTable)
 TEST(Faults, HelpListsEveryName)
 {
     const std::string help = Faults::help();
-    for (const char *name : {"wrong-model", "model=", "wrong-module", "module=", "no-dmm", "dmm-off",
-                             "queued-errors=", "queued-error=", "no-answer", "absent", "error-on=",
-                             "scan-never-completes", "extra-readings", "missing-field", "stop-answering-after="}) {
+    for (const char *name : {"wrong-model", "model=", "wrong-module", "module=", "no-dmm", "dmm-off", "queued-errors=",
+                             "queued-error=", "no-answer", "absent", "error-on=", "scan-never-completes",
+                             "extra-readings", "missing-field", "stop-answering-after="}) {
         EXPECT_NE(help.find(name), std::string::npos) << name;
     }
 }

@@ -72,12 +72,30 @@ private:
 
 } // namespace
 
-void *operator new(std::size_t size) { return allocate(size); }
-void *operator new[](std::size_t size) { return allocate(size); }
-void operator delete(void *p) noexcept { release(p); }
-void operator delete[](void *p) noexcept { release(p); }
-void operator delete(void *p, std::size_t) noexcept { release(p); }
-void operator delete[](void *p, std::size_t) noexcept { release(p); }
+void *operator new(std::size_t size)
+{
+    return allocate(size);
+}
+void *operator new[](std::size_t size)
+{
+    return allocate(size);
+}
+void operator delete(void *p) noexcept
+{
+    release(p);
+}
+void operator delete[](void *p) noexcept
+{
+    release(p);
+}
+void operator delete(void *p, std::size_t) noexcept
+{
+    release(p);
+}
+void operator delete[](void *p, std::size_t) noexcept
+{
+    release(p);
+}
 
 namespace sim::test {
 namespace {

@@ -83,8 +83,8 @@ TEST(Qv3310, ErrorTextsAreValidScpiStrings)
 TEST(Qv3310, ReportsTheStandardErrorForBadCommands)
 {
     const std::pair<const char *, int> cases[] = {
-        {"SYST:ERR", -113},                    // query-only header
-        {"TRIGger:TIMe 10", -113},             // neither short nor long form
+        {"SYST:ERR", -113}, // query-only header
+        {"TRIGger:TIMe 10", -113}, // neither short nor long form
         {"ROUT:SCAN(@101)", -111},
         {"TRIG:COUN", -109},
         {"TRIG:COUN 1,2", -108},
@@ -100,8 +100,8 @@ TEST(Qv3310, ReportsTheStandardErrorForBadCommands)
         {"ROUT:SCAN (@201)", -224},
         {"ROUT:SCAN 101", -104},
         {"ROUT:CHAN:DEL 61,(@101)", -222},
-        {"ROUT:CHAN:DEL? ", -109},             // no list and no scan list
-        {"UNIT:TEMP C,(@111)", -221},          // channel 111 measures volts
+        {"ROUT:CHAN:DEL? ", -109}, // no list and no scan list
+        {"UNIT:TEMP C,(@111)", -221}, // channel 111 measures volts
         {"TEMP:TRAN:TC:RJUN:TYPE INT,(@101)", -221},
         {"TEMP:NPLC 1,(@111)", -221},
         {"UNIT:TEMP X,(@101)", -224},
@@ -114,8 +114,8 @@ TEST(Qv3310, ReportsTheStandardErrorForBadCommands)
         {"SYST:DATE 2026,2,30", -222},
         {"SYST:TIME 24,0,0", -222},
         {"DATA:REM? 0", -222},
-        {"DATA:REM? 1", -222},                 // nothing stored
-        {"INIT", -221},                        // no scan list
+        {"DATA:REM? 1", -222}, // nothing stored
+        {"INIT", -221}, // no scan list
         {"*TRG", -211},
     };
     for (const auto &[command, code] : cases) {
@@ -393,7 +393,7 @@ TEST(Qv3310, StatusRegistersReflectErrorsAndOutput)
     i.send("BOGUS");
     i.send("TRIG:COUN 0");
     const int stb = std::stoi(i.query("*STB?"));
-    EXPECT_EQ(stb & 4, 4);   // error queue not empty
+    EXPECT_EQ(stb & 4, 4); // error queue not empty
     EXPECT_EQ(stb & 32, 32); // an enabled event happened
     EXPECT_EQ(stb & 64, 64); // and service is requested for it
     EXPECT_EQ(i.query("*ESR?"), std::to_string(32 | 16)); // command and execution error

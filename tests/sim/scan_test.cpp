@@ -49,7 +49,7 @@ TEST_F(ProgramScan, PointsGrowAsChannelsFinish)
         {kChannelTime, 1},
         {20 * kChannelTime - 1ms, 19},
         {20 * kChannelTime, 20}, // first pass done at 5.4 s
-        {kTimer - 1ms, 20},      // waiting for the timer
+        {kTimer - 1ms, 20}, // waiting for the timer
         {kTimer + kChannelTime, 21},
         {kScanEnd - 1ms, 39},
         {kScanEnd, 40},
@@ -287,7 +287,8 @@ TEST(ScanMemory, ReadingsThatWouldBeOverwrittenAtOnceAreNotMadeAndNothingElseCha
         std::deque<Reading> all;
         std::deque<Reading> last;
         // Looked at now and then, as polls do, until long after the end.
-        for (const Clock::Duration at : std::initializer_list<Clock::Duration>{1s, 1500ms, 5s, 5001ms, 20s, 60s, 600s}) {
+        for (const Clock::Duration at :
+             std::initializer_list<Clock::Duration>{1s, 1500ms, 5s, 5001ms, 20s, 60s, 600s}) {
             whole.advance(at, all);
             kept.advance(at, last, kKeep);
             while (last.size() > kKeep)
@@ -428,9 +429,9 @@ TEST_F(ProgramScan, TriggerSourcesPaceThePasses)
         Clock::Duration lastReading;
     };
     const Case cases[] = {
-        {"TRIG:SOUR IMM", 40 * kChannelTime},        // back to back
+        {"TRIG:SOUR IMM", 40 * kChannelTime}, // back to back
         {"TRIG:SOUR TIM;TIM 10", kScanEnd},
-        {"TRIG:SOUR TIM;TIM 1", 40 * kChannelTime},  // a pass longer than the timer delays the next
+        {"TRIG:SOUR TIM;TIM 1", 40 * kChannelTime}, // a pass longer than the timer delays the next
         {"TRIG:SOUR TIM;TIM 7.5", 7500ms + 20 * kChannelTime},
     };
     for (const Case &c : cases) {
@@ -487,7 +488,10 @@ protected:
 class NeverCompletes : public FaultyScan
 {
 protected:
-    NeverCompletes() : FaultyScan("scan-never-completes") {}
+    NeverCompletes()
+        : FaultyScan("scan-never-completes")
+    {
+    }
 };
 
 TEST_F(NeverCompletes, LastReadingNeverComesNorOpc)
@@ -506,7 +510,10 @@ TEST_F(NeverCompletes, LastReadingNeverComesNorOpc)
 class ExtraReadings : public FaultyScan
 {
 protected:
-    ExtraReadings() : FaultyScan("extra-readings") {}
+    ExtraReadings()
+        : FaultyScan("extra-readings")
+    {
+    }
 };
 
 TEST_F(ExtraReadings, CountJumpsPastTheExpectedNumber)
@@ -521,7 +528,10 @@ TEST_F(ExtraReadings, CountJumpsPastTheExpectedNumber)
 class MissingField : public FaultyScan
 {
 protected:
-    MissingField() : FaultyScan("missing-field") {}
+    MissingField()
+        : FaultyScan("missing-field")
+    {
+    }
 };
 
 TEST_F(MissingField, RecordsLackTheirChannel)

@@ -22,10 +22,12 @@ TEST(Mnemonic, TakesShortOrLongFormInAnyCaseAndNothingBetween)
         bool matches;
     };
     const Case cases[] = {
-        {"SYSTem", "SYST", true},       {"SYSTem", "system", true},    {"SYSTem", "SyStEm", true},
-        {"SYSTem", "SYSTE", false},     {"SYSTem", "SYS", false},      {"NPLCycles", "NPLC", true},
-        {"NPLCycles", "nplcycles", true}, {"TRANsducer", "TRANSDUCER", true}, {"TRANsducer", "TRANS", false},
-        {"TCouple", "tc", true},        {"*IDN", "*idn", true},        {"DC", "D", false},
+        {"SYSTem", "SYST", true},         {"SYSTem", "system", true},
+        {"SYSTem", "SyStEm", true},       {"SYSTem", "SYSTE", false},
+        {"SYSTem", "SYS", false},         {"NPLCycles", "NPLC", true},
+        {"NPLCycles", "nplcycles", true}, {"TRANsducer", "TRANSDUCER", true},
+        {"TRANsducer", "TRANS", false},   {"TCouple", "tc", true},
+        {"*IDN", "*idn", true},           {"DC", "D", false},
     };
     for (const Case &c : cases)
         EXPECT_EQ(matchesMnemonic(c.mnemonic, c.input), c.matches) << c.mnemonic << " vs " << c.input;
@@ -131,11 +133,24 @@ TEST(HeaderPattern, SkipsOptionalNodesOnly)
 TEST(Number, ReadsNrfAndRefusesAnythingElse)
 {
     const std::pair<const char *, std::optional<double>> cases[] = {
-        {"1", 1.0},     {"+1.5", 1.5},   {"-2.5E-3", -0.0025}, {".5", 0.5},         {"5.", 5.0},
-        {"1e3", 1000.0}, {"0.25", 0.25}, {"", std::nullopt},   {"+", std::nullopt}, {"1e", std::nullopt},
-        {"1.2.3", std::nullopt}, {"abc", std::nullopt}, {"1 2", std::nullopt}, {"0x10", std::nullopt},
+        {"1", 1.0},
+        {"+1.5", 1.5},
+        {"-2.5E-3", -0.0025},
+        {".5", 0.5},
+        {"5.", 5.0},
+        {"1e3", 1000.0},
+        {"0.25", 0.25},
+        {"", std::nullopt},
+        {"+", std::nullopt},
+        {"1e", std::nullopt},
+        {"1.2.3", std::nullopt},
+        {"abc", std::nullopt},
+        {"1 2", std::nullopt},
+        {"0x10", std::nullopt},
         // Out of a double's range: too large is infinite, so every range check refuses it.
-        {"1e400", HUGE_VAL}, {"-2E+309", -HUGE_VAL}, {"1e-400", 0.0},
+        {"1e400", HUGE_VAL},
+        {"-2E+309", -HUGE_VAL},
+        {"1e-400", 0.0},
     };
     for (const auto &[text, expected] : cases)
         EXPECT_EQ(parseNumber(text), expected) << text;
@@ -183,9 +198,13 @@ TEST(Parameters, NumbersTakeMinMaxDefAndCheckTheirRange)
     EXPECT_EQ(callWith("2.5").integer(0, limits), 3);
 
     const std::pair<const char *, int> failures[] = {
-        {"0.5", err::kDataOutOfRange}, {"101", err::kDataOutOfRange}, {"1e999", err::kDataOutOfRange},
-        {"LOTS", err::kIllegalParameterValue}, {"12x", err::kInvalidCharacterInNumber},
-        {"(@101)", err::kDataType}, {"\"7\"", err::kDataType},
+        {"0.5", err::kDataOutOfRange},
+        {"101", err::kDataOutOfRange},
+        {"1e999", err::kDataOutOfRange},
+        {"LOTS", err::kIllegalParameterValue},
+        {"12x", err::kInvalidCharacterInNumber},
+        {"(@101)", err::kDataType},
+        {"\"7\"", err::kDataType},
     };
     for (const auto &[text, code] : failures)
         EXPECT_EQ(errorOf([&, text = text] { callWith(text).number(0, limits); }), code) << text;
@@ -194,7 +213,8 @@ TEST(Parameters, NumbersTakeMinMaxDefAndCheckTheirRange)
 
 TEST(Parameters, BooleansAndCharacterData)
 {
-    const std::pair<const char *, bool> booleans[] = {{"ON", true}, {"off", false}, {"1", true}, {"0", false}, {"0.4", false}};
+    const std::pair<const char *, bool> booleans[] = {
+        {"ON", true}, {"off", false}, {"1", true}, {"0", false}, {"0.4", false}};
     for (const auto &[text, expected] : booleans)
         EXPECT_EQ(callWith(text).boolean(0), expected) << text;
     EXPECT_EQ(errorOf([] { callWith("YES").boolean(0); }), err::kIllegalParameterValue);
@@ -222,8 +242,11 @@ TEST(Parameters, ChannelListsExpandRangesInOrder)
         EXPECT_EQ(callWith(text).channelList(0), channels) << text;
 
     const std::pair<const char *, int> failures[] = {
-        {"(@101:)", err::kInvalidExpression}, {"(@1o1)", err::kInvalidExpression},
-        {"(@1:99999)", err::kInvalidExpression}, {"101", err::kDataType}, {"(101)", err::kDataType},
+        {"(@101:)", err::kInvalidExpression},
+        {"(@1o1)", err::kInvalidExpression},
+        {"(@1:99999)", err::kInvalidExpression},
+        {"101", err::kDataType},
+        {"(101)", err::kDataType},
     };
     for (const auto &[text, code] : failures)
         EXPECT_EQ(errorOf([&, text = text] { callWith(text).channelList(0); }), code) << text;
@@ -233,9 +256,8 @@ TEST(Parameters, ChannelListsNameTheFirstChannelOutsideTheRangeGiven)
 {
     // As if each channel of the expanded list were checked in order, from 101..120.
     const std::pair<const char *, const char *> lists[] = {
-        {"(@101:120,121)", "no channel 121"},   {"(@105:130)", "no channel 121"},
-        {"(@110:90)", "no channel 100"},        {"(@100:105)", "no channel 100"},
-        {"(@125:101)", "no channel 125"},       {"(@102,1:9000,7)", "no channel 1"},
+        {"(@101:120,121)", "no channel 121"},     {"(@105:130)", "no channel 121"}, {"(@110:90)", "no channel 100"},
+        {"(@100:105)", "no channel 100"},         {"(@125:101)", "no channel 125"}, {"(@102,1:9000,7)", "no channel 1"},
         {"(@120:101,101:120,0)", "no channel 0"},
     };
     for (const auto &[text, info] : lists) {

@@ -125,8 +125,7 @@ TEST_P(Timeouts, ReadWithoutReplyWaitsTheSessionsTimeoutThenFails)
     } catch (const visa::VisaError &e) {
         EXPECT_EQ(e.operation(), "Read");
         EXPECT_EQ(e.resource(), "GPIB0::9::INSTR");
-        EXPECT_NE(e.cause().find("time-out after " + std::to_string(GetParam().expectedMs) + " ms"),
-                  std::string::npos)
+        EXPECT_NE(e.cause().find("time-out after " + std::to_string(GetParam().expectedMs) + " ms"), std::string::npos)
             << e.cause();
     }
     const Clock::Duration waited = bench.now() - before;
@@ -161,7 +160,8 @@ TEST(SimSession, ReadWaitsForOpcWithinTheTimeout)
 
 TEST(SimSession, EachTransactionSpendsBusTime)
 {
-    const std::string command = "FORMat:READing:TIME:TYPE RELative;:FORMat:READing:TIME ON;:FORMat:READing:CHANnel ON\n";
+    const std::string
+        command = "FORMat:READing:TIME:TYPE RELative;:FORMat:READing:TIME ON;:FORMat:READing:CHANnel ON\n";
     ASSERT_EQ(command.size(), 85U);
     struct Case
     {
@@ -171,7 +171,7 @@ TEST(SimSession, EachTransactionSpendsBusTime)
     };
     const Case cases[] = {
         {"GPIB0::9::INSTR", 9600, 1ms},
-        {"ASRL1::INSTR", 8500, 1ms + 100ms},   // 85 characters of 10 bits at 8500 baud
+        {"ASRL1::INSTR", 8500, 1ms + 100ms}, // 85 characters of 10 bits at 8500 baud
         {"ASRL1::INSTR", 85000, 1ms + 10ms},
     };
     for (const Case &c : cases) {
@@ -239,7 +239,7 @@ TEST(SimSession, InstrumentCountsOpenSessions)
 TEST(SimulatedBackend, AnswersOnlyAtItsTwoAddresses)
 {
     const std::pair<const char *, bool> addresses[] = {
-        {"GPIB0::9::INSTR", true}, {"gpib0::9", true},         {"ASRL1::INSTR", true},
+        {"GPIB0::9::INSTR", true},   {"gpib0::9", true},         {"ASRL1::INSTR", true},
         {"GPIB0::10::INSTR", false}, {"GPIB1::9::INSTR", false}, {"GPIB0::9::1::INSTR", false},
         {"ASRL2::INSTR", false},
     };

@@ -15,7 +15,7 @@ public:
     {
     }
 
-    template <typename Function>
+    template<typename Function>
     Function get(const char *name) const
     {
         return m_library->function<Function>(name);

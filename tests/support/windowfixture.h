@@ -184,8 +184,8 @@ protected:
 
     static QStringList instructionLines()
     {
-        return {"Enter/select instrument address, if needed;",
-                "then click on \"Get Readings\" to trigger instrument.", "Will take some time."};
+        return {"Enter/select instrument address, if needed;", "then click on \"Get Readings\" to trigger instrument.",
+                "Will take some time."};
     }
 
     std::shared_ptr<sim::VirtualClock> clock = std::make_shared<sim::VirtualClock>();

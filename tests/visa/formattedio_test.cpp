@@ -15,10 +15,7 @@ using namespace visa;
 class FormattedIOTest : public ::testing::Test
 {
 protected:
-    FormattedIOTest()
-    {
-        io.IO = std::make_unique<support::ScriptedSession>(script);
-    }
+    FormattedIOTest() { io.IO = std::make_unique<support::ScriptedSession>(script); }
     void reply(std::string text) { script.replies.push_back(std::move(text)); }
 
     support::Script script;
@@ -71,21 +68,17 @@ TEST_F(FormattedIOTest, ReadNumberConvertsToTheRequestedType)
 TEST_F(FormattedIOTest, ReadNumberRefusesNoNumberAndValuesOutsideTheType)
 {
     const std::pair<const char *, ASCIIType> cases[] = {
-        {"32768\n", ASCIIType_I2},
-        {"-32768.6\n", ASCIIType_I2},
-        {"2147483648\n", ASCIIType_I4},
-        {"9.9E37\n", ASCIIType_I4},
-        {"1e999\n", ASCIIType_R8},
-        {"\n", ASCIIType_I2},
-        {"OFF\n", ASCIIType_I2},
-        {"\x01\xff\n", ASCIIType_R8},
+        {"32768\n", ASCIIType_I2},  {"-32768.6\n", ASCIIType_I2}, {"2147483648\n", ASCIIType_I4},
+        {"9.9E37\n", ASCIIType_I4}, {"1e999\n", ASCIIType_R8},    {"\n", ASCIIType_I2},
+        {"OFF\n", ASCIIType_I2},    {"\x01\xff\n", ASCIIType_R8},
     };
     for (const auto &[text, type] : cases) {
         SCOPED_TRACE(text);
         io.WriteString("TRIG:COUN?");
         reply(text);
-        EXPECT_THAT(([&, type = type] { io.ReadNumber(type); }),
-                    support::FailsSaying<VisaError>({"ReadNumber (reply to \"TRIG:COUN?\") on GPIB0::9::INSTR failed"}));
+        EXPECT_THAT(
+            ([&, type = type] { io.ReadNumber(type); }),
+            support::FailsSaying<VisaError>({"ReadNumber (reply to \"TRIG:COUN?\") on GPIB0::9::INSTR failed"}));
     }
 }
 

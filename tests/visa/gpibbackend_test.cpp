@@ -72,7 +72,7 @@ TEST_F(GpibBackendTest, OpenAddressesTheDeviceWithEndOnAndTheTimeOutRoundedUp)
 TEST(GpibTimeoutCode, RoundsUpToTheNextStep)
 {
     const std::pair<int, int> cases[] = {
-        {0, 1},    {1, 5},     {2, 6},      {3, 6},       {4, 7},       {300, 10},
+        {0, 1},     {1, 5},     {2, 6},      {3, 6},      {4, 7},        {300, 10},
         {1000, 11}, {1001, 12}, {10000, 13}, {10001, 14}, {1000000, 17}, {5000000, 17},
     };
     for (const auto &[ms, code] : cases)
@@ -115,9 +115,13 @@ TEST_F(GpibBackendTest, FailuresNameTheResourceTheOperationAndTheCause)
     };
     const Case cases[] = {
         {"ibrd", gpib::EABO, [](IMessage &s) { s.Read(); }, {"Read on GPIB0::9::INSTR", "time-out after 10000 ms"}},
-        {"ibwrt", gpib::ENOL, [](IMessage &s) { s.Write("*IDN?\n", true); },
+        {"ibwrt",
+         gpib::ENOL,
+         [](IMessage &s) { s.Write("*IDN?\n", true); },
          {"Write on GPIB0::9::INSTR", "ibwrt", "ENOL", "no listener"}},
-        {"ibwrt", gpib::EABO, [](IMessage &s) { s.Write("*IDN?\n", true); },
+        {"ibwrt",
+         gpib::EABO,
+         [](IMessage &s) { s.Write("*IDN?\n", true); },
          {"Write on GPIB0::9::INSTR", "time-out after 10000 ms"}},
         {"ibclr", gpib::EBUS, [](IMessage &s) { s.Clear(); }, {"Clear on GPIB0::9::INSTR", "ibclr", "EBUS"}},
     };
@@ -132,8 +136,8 @@ TEST_F(GpibBackendTest, FailuresNameTheResourceTheOperationAndTheCause)
 TEST_F(GpibBackendTest, AReadWithNothingToReadTimesOut)
 {
     auto session = open("GPIB0::9", "Timeout = 300");
-    EXPECT_THAT([&] { session->Read(); },
-                ::testing::ThrowsMessage<VisaError>(AllOf(HasSubstr("GPIB0::9::INSTR"), HasSubstr("time-out after 300 ms"))));
+    EXPECT_THAT([&] { session->Read(); }, ::testing::ThrowsMessage<VisaError>(
+                                              AllOf(HasSubstr("GPIB0::9::INSTR"), HasSubstr("time-out after 300 ms"))));
 }
 
 TEST_F(GpibBackendTest, ARefusedOpenNamesTheBoardError)
@@ -191,10 +195,11 @@ TEST_F(GpibBackendTest, BoardsThatAnswerAreFoundWithTheirListeners)
 TEST(GpibBackendLibrary, WithoutLinuxGpibTheOpenSaysWhatIsNeeded)
 {
     GpibBackend backend("/nonexistent/libgpib.so.0");
-    EXPECT_THAT([&] { backend.open(ResourceName::parse("GPIB0::9"), {}); },
-                ::testing::ThrowsMessage<VisaError>(AllOf(HasSubstr("Open on GPIB0::9::INSTR"),
-                                                          HasSubstr("GPIB needs linux-gpib (libgpib.so.0) or a VISA library"),
-                                                          HasSubstr("/nonexistent/libgpib.so.0"))));
+    EXPECT_THAT(
+        [&] { backend.open(ResourceName::parse("GPIB0::9"), {}); },
+        ::testing::ThrowsMessage<VisaError>(AllOf(HasSubstr("Open on GPIB0::9::INSTR"),
+                                                  HasSubstr("GPIB needs linux-gpib (libgpib.so.0) or a VISA library"),
+                                                  HasSubstr("/nonexistent/libgpib.so.0"))));
 }
 
 } // namespace

@@ -76,8 +76,8 @@ TEST(LeadingNumber, ReportsHowMuchItRead)
 TEST(RoundHalfEven, TiesGoToTheEvenNeighbour)
 {
     const std::pair<double, double> cases[] = {
-        {0.5, 0}, {1.5, 2}, {2.5, 2}, {3.5, 4}, {-0.5, 0}, {-1.5, -2}, {-2.5, -2},
-        {2.4999, 2}, {2.5001, 3}, {-2.6, -3}, {32767.5, 32768}, {7, 7},
+        {0.5, 0},   {1.5, 2},    {2.5, 2},    {3.5, 4},   {-0.5, 0},        {-1.5, -2},
+        {-2.5, -2}, {2.4999, 2}, {2.5001, 3}, {-2.6, -3}, {32767.5, 32768}, {7, 7},
     };
     for (const auto &[value, rounded] : cases) {
         SCOPED_TRACE(value);

@@ -41,7 +41,9 @@ inline std::vector<Case> cases()
     }();
     return {
         {"the terminator in a piece of its own", "+2.345E+01\r\n", 11, {"+2.345E+01\r\n"}},
-        {"a reply in pieces of seven bytes", "QVTEK,QV3310,QV26001729,2.04-1.01-1.00\r\n", 7,
+        {"a reply in pieces of seven bytes",
+         "QVTEK,QV3310,QV26001729,2.04-1.01-1.00\r\n",
+         7,
          {"QVTEK,QV3310,QV26001729,2.04-1.01-1.00\r\n"}},
         {"two replies in one piece", "+1\r\n+2\r\n", 0, {"+1\r\n", "+2\r\n"}},
         {"a long reply over many reads", longReply, 4096, {longReply}},
@@ -68,9 +70,9 @@ inline void expectOverlongReplyRefused(const Send &send, const Open &open)
     instr.WriteString("DATA:REMove? 1");
     send(std::string(visa::ReplyReader::kMaxReplyBytes + 10, '7') + "\r\n", 0);
     EXPECT_THAT([&] { instr.ReadString(); },
-                ::testing::ThrowsMessage<visa::VisaError>(::testing::AllOf(
-                    ::testing::HasSubstr("ReadString (reply to \"DATA:REMove? 1\") on " + resource),
-                    ::testing::HasSubstr("longer than 16 MiB"))));
+                ::testing::ThrowsMessage<visa::VisaError>(
+                    ::testing::AllOf(::testing::HasSubstr("ReadString (reply to \"DATA:REMove? 1\") on " + resource),
+                                     ::testing::HasSubstr("longer than 16 MiB"))));
 }
 
 } // namespace readloop

@@ -123,14 +123,20 @@ TEST_F(ReplyReaderTest, AReplyThatNeverEndsTimesOutSayingWhichTimeOutAndWhatCame
         std::vector<std::string> says;
     };
     const Case cases[] = {
-        {"nothing comes", {}, {1000, true},
+        {"nothing comes",
+         {},
+         {1000, true},
          {"Read on ASRL1::INSTR", "time-out after 1000 ms (Timeout = 1000 in the option text)", "from /dev/pts/7",
           "nothing received", "scripted bus time-out"}},
-        {"part of a reply, then nothing", {{"+1.0"}}, {10000, false},
+        {"part of a reply, then nothing",
+         {{"+1.0"}},
+         {10000, false},
          {"time-out after 10000 ms (the default; the option text sets no Timeout)", "4 bytes without terminator"}},
         // Every piece comes within the bus's wait, but together they outlast the time-out.
-        {"a reply trickling past the deadline", {{"AAAA", false, 400ms}, {"BBBB", false, 400ms}, {"CCCC", false, 400ms}, {"\n"}},
-         {1000, true}, {"time-out after 1000 ms", "8 bytes without terminator"}},
+        {"a reply trickling past the deadline",
+         {{"AAAA", false, 400ms}, {"BBBB", false, 400ms}, {"CCCC", false, 400ms}, {"\n"}},
+         {1000, true},
+         {"time-out after 1000 ms", "8 bytes without terminator"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -147,8 +153,12 @@ TEST_F(ReplyReaderTest, ABusThatKeepsSendingWithinItsOwnTimeOutIsStoppedAtTheDea
     bus.ownTimeOut = true;
     for (int i = 0; i < 5; ++i)
         bus.pieces.push_back({"AAAA", false, 400ms});
-    EXPECT_THAT([&] { read('\n', {1000, true}); },
-                ThrowsMessage<visa::VisaError>(AllOf(HasSubstr("time-out after 1000 ms"), HasSubstr("12 bytes without terminator"))));
+    EXPECT_THAT(
+        [&] {
+            read('\n', {1000, true});
+        },
+        ThrowsMessage<visa::VisaError>(
+            AllOf(HasSubstr("time-out after 1000 ms"), HasSubstr("12 bytes without terminator"))));
     EXPECT_EQ(bus.pieces.size(), 2u); // no read after the deadline
 }
 

@@ -55,7 +55,8 @@ TEST(ResourceName, RefusesTheOtherInterfaceTypesByName)
     };
     for (const auto &[text, reason] : cases) {
         SCOPED_TRACE(text);
-        EXPECT_THAT([text = text] { ResourceName::parse(text); }, support::FailsSaying<std::invalid_argument>({reason}));
+        EXPECT_THAT([text = text] { ResourceName::parse(text); },
+                    support::FailsSaying<std::invalid_argument>({reason}));
     }
 }
 

@@ -50,7 +50,10 @@ protected:
         return backend->open(ResourceName::parse("ASRL1::INSTR"), SessionOptions::parse(options));
     }
 
-    void send(std::string_view bytes) const { ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    void send(std::string_view bytes) const
+    {
+        ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
 
     /// What the instrument received, waiting for up to @p size bytes (a hang guard, not a timing check).
     std::string received(size_t size) const
@@ -182,15 +185,16 @@ TEST_F(SerialBackendTest, ASettingTheLineCannotTakeFailsTheOpenNamingIt)
 {
     // A pseudo-terminal carries 8 data bits and no parity only, as a line that cannot do 7 would.
     EXPECT_THAT([&] { open("DataBits = 7"); },
-                ThrowsMessage<VisaError>(AllOf(HasSubstr("Open on ASRL1::INSTR"), HasSubstr("DataBits = 7"),
-                                               HasSubstr(device))));
+                ThrowsMessage<VisaError>(
+                    AllOf(HasSubstr("Open on ASRL1::INSTR"), HasSubstr("DataBits = 7"), HasSubstr(device))));
 }
 
 TEST_F(SerialBackendTest, AnInstrumentThatGoesAwayFailsTheReadInsteadOfHanging)
 {
     auto session = open();
     closeLine();
-    EXPECT_THAT([&] { session->Read(); }, ThrowsMessage<VisaError>(AllOf(HasSubstr("Read on ASRL1::INSTR"), HasSubstr(device), HasSubstr("gone"))));
+    EXPECT_THAT([&] { session->Read(); }, ThrowsMessage<VisaError>(AllOf(HasSubstr("Read on ASRL1::INSTR"),
+                                                                         HasSubstr(device), HasSubstr("gone"))));
 }
 
 TEST_F(SerialBackendTest, AClosedSessionRefusesIo)
@@ -308,9 +312,11 @@ TEST(SerialPortMapTest, EachDeviceHasTheAddressThatReachesIt)
     ports.set(1, "/dev/ttyUSB0");
     ports.set(4, "/dev/ttyS7");
     const std::pair<const char *, std::optional<unsigned>> cases[] = {
-        {"/dev/ttyUSB0", 1u}, {"/dev/ttyS0", std::nullopt}, // ASRL1 is mapped elsewhere
-        {"/dev/ttyS1", 2u},   {"/dev/ttyS7", 4u},           {"/dev/ttyS3", std::nullopt}, // ASRL4 is mapped
-        {"/dev/ttyS10", 11u}, {"/dev/ttyACM0", std::nullopt}, {"/dev/ttyS", std::nullopt}, {"/dev/ttyS1x", std::nullopt},
+        {"/dev/ttyUSB0", 1u},         {"/dev/ttyS0", std::nullopt}, // ASRL1 is mapped elsewhere
+        {"/dev/ttyS1", 2u},           {"/dev/ttyS7", 4u},
+        {"/dev/ttyS3", std::nullopt}, // ASRL4 is mapped
+        {"/dev/ttyS10", 11u},         {"/dev/ttyACM0", std::nullopt},
+        {"/dev/ttyS", std::nullopt},  {"/dev/ttyS1x", std::nullopt},
     };
     for (const auto &[device, port] : cases)
         EXPECT_EQ(ports.portOf(device), port) << device;
@@ -335,8 +341,9 @@ TEST(SerialBackendOpen, APermissionFailureNamesTheGroupTheUserMustBelongTo)
         ASSERT_EQ(chmod(path, 0), 0);
         SerialPortMap ports;
         ports.set(1, path);
-        EXPECT_THAT([&] { SerialBackend(ports).open(ResourceName::parse("ASRL1"), {}); },
-                    ThrowsMessage<VisaError>(AllOf(HasSubstr(path), HasSubstr(std::string("group ") + owner->gr_name))));
+        EXPECT_THAT(
+            [&] { SerialBackend(ports).open(ResourceName::parse("ASRL1"), {}); },
+            ThrowsMessage<VisaError>(AllOf(HasSubstr(path), HasSubstr(std::string("group ") + owner->gr_name))));
     }
     std::remove(path);
 }

@@ -62,7 +62,8 @@ TEST(SessionOptions, BadValuesAndMalformedItemsNameWhatIsWrong)
     };
     for (const auto &[text, named] : cases) {
         SCOPED_TRACE(text);
-        EXPECT_THAT([text = text] { SessionOptions::parse(text); }, support::FailsSaying<std::invalid_argument>({named}));
+        EXPECT_THAT([text = text] { SessionOptions::parse(text); },
+                    support::FailsSaying<std::invalid_argument>({named}));
     }
 }
 

@@ -70,19 +70,18 @@ TEST_F(SystemVisaTest, OpenMapsTheOptionTextOntoAttributes)
         {"ASRL1::INSTR",
          kSerialOptions,
          {"2 0x3FFF001A 10000", "2 0x3FFF0018 10", "2 0x3FFF0038 1", "2 0x3FFF0016 1", "2 0x3FFF0021 115200",
-          "2 0x3FFF0022 8", "2 0x3FFF0023 0", "2 0x3FFF0024 10", "2 0x3FFF0025 1", "2 0x3FFF00B3 2",
-          "2 0x3FFF00B4 0"}},
+          "2 0x3FFF0022 8", "2 0x3FFF0023 0", "2 0x3FFF0024 10", "2 0x3FFF0025 1", "2 0x3FFF00B3 2", "2 0x3FFF00B4 0"}},
         {"ASRL3",
          "BaudRate = 9600 ; DataBits = 7 ; Parity = ASRL_PAR_EVEN ; StopBits = ASRL_STOP_TWO ; "
          "FlowControl = ASRL_FLOW_RTS_CTS ; EndIn = ASRL_END_NONE ; EndOut = ASRL_END_TERMCHAR ; "
          "TerminationCharacter = 13",
          {"2 0x3FFF001A 10000", "2 0x3FFF0018 13", "2 0x3FFF0038 0", "2 0x3FFF0016 1", "2 0x3FFF0021 9600",
-          "2 0x3FFF0022 7",
-          "2 0x3FFF0023 2", "2 0x3FFF0024 20", "2 0x3FFF0025 2", "2 0x3FFF00B3 0", "2 0x3FFF00B4 2"}},
+          "2 0x3FFF0022 7", "2 0x3FFF0023 2", "2 0x3FFF0024 20", "2 0x3FFF0025 2", "2 0x3FFF00B3 0", "2 0x3FFF00B4 2"}},
         // A GPIB session gets no serial attributes, and the same 10 s time-out as every bus when
         // the text sets none, never the library's own default.
         {"GPIB0::9", "", {"2 0x3FFF001A 10000", "2 0x3FFF0018 10", "2 0x3FFF0038 0", "2 0x3FFF0016 1"}},
-        {"GPIB0::9", "Timeout = 500 ; SendEndEnabled = FALSE",
+        {"GPIB0::9",
+         "Timeout = 500 ; SendEndEnabled = FALSE",
          {"2 0x3FFF001A 500", "2 0x3FFF0018 10", "2 0x3FFF0038 0", "2 0x3FFF0016 0"}},
     };
     for (const Case &c : cases) {
@@ -196,7 +195,8 @@ TEST_F(SystemVisaTest, TheReadLoopJoinsPiecesAndSplitsReplies)
 
 TEST_F(SystemVisaTest, EveryBusGetsTheSameTimeOutAndATimeOutSaysWhichApplied)
 {
-    const std::pair<const char *, const char *> cases[] = {{"GPIB0::9", ""}, {"ASRL1", ""}, {"GPIB0::9", "Timeout = 10000"}};
+    const std::pair<const char *, const char *> cases[] = {
+        {"GPIB0::9", ""}, {"ASRL1", ""}, {"GPIB0::9", "Timeout = 10000"}};
     for (const auto &[resource, options] : cases) {
         SCOPED_TRACE(resource + std::string(" ") + options);
         reset();
