@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "check.h"
+
 namespace fuzz {
 
 /// Length of the unsigned decimal at the front of @p text: digits with an optional point and
@@ -77,6 +79,14 @@ inline bool sameValue(double got, const Decimal &want, bool negative)
     if (want.underflow)
         return got == 0 || got == expected;
     return got == expected;
+}
+
+/// What a failed sameValue() says: "read 1, expected 2 (too large) from ...".
+inline std::string mismatch(double got, const Decimal &want, bool negative, const std::string &shownInput)
+{
+    const char *limit = want.overflow ? " (too large)" : want.underflow ? " (too small)" : "";
+    return "read " + number(got) + ", expected " + number(negative ? -want.value : want.value) + limit + " from "
+           + shownInput;
 }
 
 } // namespace fuzz

@@ -51,12 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(consumed == pos + length, "consumed " + std::to_string(consumed) + ", expected "
                                                  + std::to_string(pos + length) + " of " + fuzz::shown(reply));
         const fuzz::Decimal want = fuzz::decimalValue(reply.substr(pos, length));
-        FUZZ_CHECK(fuzz::sameValue(*got, want, negative), "read " + fuzz::number(*got) + ", expected "
-                                                              + fuzz::number(negative ? -want.value : want.value)
-                                                              + (want.overflow    ? " (too large)"
-                                                                 : want.underflow ? " (too small)"
-                                                                                  : "")
-                                                              + " from " + fuzz::shown(reply));
+        FUZZ_CHECK(fuzz::sameValue(*got, want, negative), fuzz::mismatch(*got, want, negative, fuzz::shown(reply)));
         checkRounding(*got);
     }
 

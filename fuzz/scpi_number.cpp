@@ -30,11 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fuzz::Decimal want = fuzz::decimalValue(text.substr(pos));
     if (want.overflow)
         want.value = INFINITY;
-    FUZZ_CHECK(fuzz::sameValue(*got, want, negative), "read " + fuzz::number(*got) + ", expected "
-                                                          + fuzz::number(negative ? -want.value : want.value)
-                                                          + (want.overflow    ? " (too large)"
-                                                             : want.underflow ? " (too small)"
-                                                                              : "")
-                                                          + " from " + fuzz::shown(text));
+    FUZZ_CHECK(fuzz::sameValue(*got, want, negative), fuzz::mismatch(*got, want, negative, fuzz::shown(text)));
     return 0;
 }
