@@ -1,6 +1,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -156,18 +157,6 @@ TEST(Number, ReadsNrfAndRefusesAnythingElse)
         EXPECT_EQ(parseNumber(text), expected) << text;
 }
 
-/// The error number a parameter accessor throws, or 0.
-template<class F>
-int errorOf(F &&accessor)
-{
-    try {
-        accessor();
-    } catch (const Error &e) {
-        return e.code();
-    }
-    return 0;
-}
-
 /// The error number and detail a parameter accessor throws; {0, ""} when it throws none.
 template<class F>
 std::pair<int, std::string> refusalOf(F &&accessor)
@@ -178,6 +167,13 @@ std::pair<int, std::string> refusalOf(F &&accessor)
         return {e.code(), e.info()};
     }
     return {0, ""};
+}
+
+/// The error number a parameter accessor throws, or 0.
+template<class F>
+int errorOf(F &&accessor)
+{
+    return refusalOf(std::forward<F>(accessor)).first;
 }
 
 Call callWith(std::string_view parameters)
